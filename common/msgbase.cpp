@@ -1,0 +1,39 @@
+#include "msgbase.h"
+
+#include "platform.h"
+#include "startup.h"
+#include "text.h"
+
+std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind) {
+  unsigned a = area;
+  path = StrPrintf("%sAREA%u\\M%c%05u.BBS", MsgPath.c_str(), (a - 1) / 100 + 1, kind == kTextFile ? 'T' : 'H', a);
+  return path;
+}
+
+namespace {
+
+// Offset of a next-read number, or -1 when the area has no place of its own.
+int64_t NextReadOffset(uint16_t user, uint16_t area) {
+  int64_t blocks = Constant.MaxMsgAreas / 16;
+  if (area == 0 || area > blocks * 16) return -1;
+  return (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
+}
+
+}  // namespace
+
+uint16_t GetNextRead(FILE *lastComb, uint16_t user, uint16_t area) {
+  int64_t offset = NextReadOffset(user, area);
+  uint8_t bytes[2];
+  if (offset < 0 || std::fseek(lastComb, static_cast<long>(offset), SEEK_SET) != 0 ||
+      std::fread(bytes, 1, 2, lastComb) != 2)
+    return 0;
+  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+int PutNextRead(FILE *lastComb, uint16_t user, uint16_t area, uint16_t value) {
+  if (area == 0 || area > Constant.MaxMsgAreas) return 0;
+  int64_t offset = NextReadOffset(user, area);
+  if (offset < 0 || std::fseek(lastComb, static_cast<long>(offset), SEEK_SET) != 0) return 0;
+  uint8_t bytes[2] = {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8)};
+  return plat::WriteBytes(lastComb, bytes, 2);
+}

@@ -1,0 +1,99 @@
+// The message base files: MESSAGES.VLM, the area header and text files,
+// USERS.BBS and the next-read numbers of LASTCOMB.BBS.
+//
+// Every byte these programs do not interpret is carried through unchanged;
+// the Reserved fields exist so records can be rewritten exactly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#pragma pack(push, 1)
+// MESSAGES.VLM: one 272-byte record per message area, area n at (n-1) * 272.
+struct MessageRecord {
+  uint8_t AreaName[120];  // length-prefixed; shares its bytes with fields not read here
+  uint8_t AreaType;       // 0-8, see the programs for what each type means
+  uint8_t Reserved121;
+  uint8_t AreaFlags;   // 0x10 fast mail check, 0x20 erase attachments of deleted messages
+  uint8_t AreaFlags2;  // 0x02 fast mail check
+  uint8_t Reserved124;
+  uint8_t KeepDays;      // 0 = no age limit
+  uint8_t KeepRecvDays;  // 0 = no receipt limit
+  uint16_t MaxMsgs;      // 0 = no count limit
+  uint16_t MaxKilobytes; // 0 = no size limit
+  uint8_t Reserved131[141];
+};
+
+// One header of an area's header file (MH%05u.BBS), message n at (n-1) * 186.
+struct MessageHeader {
+  uint16_t ReplyTo;
+  uint16_t NextReply;
+  uint32_t TextStart;
+  int32_t TextLength;
+  uint8_t Reserved12[18];
+  uint8_t Attribute;   // 0x01 deleted, 0x10 received, 0x40 keep attachments (type 1), 0x80 exempt
+  uint8_t Attribute2;  // 0x04 files attached, named in Subject
+  uint8_t Reserved32;
+  int32_t DateWritten;   // DOS packed local date and time
+  int32_t DateReceived;  // DOS packed local date and time
+  uint8_t WhoTo[36];     // length-prefixed, at most 35
+  uint8_t WhoFrom[36];   // length-prefixed, at most 35
+  uint8_t Subject[73];   // length-prefixed, at most 72
+};
+
+// USERS.BBS: 128 bytes per user.
+struct UserRecord {
+  uint8_t UserName[36];   // length-prefixed, at most 35
+  uint8_t UserAlias[36];  // length-prefixed, at most 35
+  uint8_t Reserved72[56];
+};
+
+// LASTCOMB.BBS: per user MaxMsgAreas / 16 blocks, each covering 16 areas.
+struct NextReadBlock {
+  uint16_t Reserved;       // never read or written
+  uint16_t NextRead[16];   // first unread message of areas 16b+1 .. 16b+16
+};
+#pragma pack(pop)
+
+static_assert(sizeof(MessageRecord) == 272);
+static_assert(offsetof(MessageRecord, AreaName) == 0);
+static_assert(offsetof(MessageRecord, AreaType) == 120);
+static_assert(offsetof(MessageRecord, AreaFlags) == 122);
+static_assert(offsetof(MessageRecord, AreaFlags2) == 123);
+static_assert(offsetof(MessageRecord, KeepDays) == 125);
+static_assert(offsetof(MessageRecord, KeepRecvDays) == 126);
+static_assert(offsetof(MessageRecord, MaxMsgs) == 127);
+static_assert(offsetof(MessageRecord, MaxKilobytes) == 129);
+static_assert(sizeof(MessageHeader) == 186);
+static_assert(offsetof(MessageHeader, ReplyTo) == 0);
+static_assert(offsetof(MessageHeader, NextReply) == 2);
+static_assert(offsetof(MessageHeader, TextStart) == 4);
+static_assert(offsetof(MessageHeader, TextLength) == 8);
+static_assert(offsetof(MessageHeader, Attribute) == 30);
+static_assert(offsetof(MessageHeader, Attribute2) == 31);
+static_assert(offsetof(MessageHeader, DateWritten) == 33);
+static_assert(offsetof(MessageHeader, DateReceived) == 37);
+static_assert(offsetof(MessageHeader, WhoTo) == 41);
+static_assert(offsetof(MessageHeader, WhoFrom) == 77);
+static_assert(offsetof(MessageHeader, Subject) == 113);
+static_assert(sizeof(UserRecord) == 128);
+static_assert(offsetof(UserRecord, UserAlias) == 36);
+static_assert(sizeof(NextReadBlock) == 34);
+
+inline constexpr size_t kMaxWhoLength = 35;
+inline constexpr size_t kMaxSubjectLength = 72;
+
+enum MsgFileKind { kHeaderFile = 1, kTextFile = 2 };
+
+// "%sAREA%u\M%c%05u.BBS" with MsgPath, (area-1)/100+1, H or T, area.
+std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind);
+
+// Next-read number of user `user` in area `area` from LASTCOMB.BBS; 0 when it
+// cannot be read, and for areas that have no place in a user's record (those
+// above 16 * (MaxMsgAreas / 16)).
+uint16_t GetNextRead(FILE *lastComb, uint16_t user, uint16_t area);
+// Writes it; 1 on success.  Writes nothing (0) for area 0, areas above
+// MaxMsgAreas and areas without a place in the user's record.
+int PutNextRead(FILE *lastComb, uint16_t user, uint16_t area, uint16_t value);

@@ -1,0 +1,162 @@
+// The one seam between the maintenance programs and the host.
+//
+// Every path handed to these routines is a board path: a DOS/Windows text
+// with backslashes and perhaps a drive letter, exactly as the programs build
+// it from the board's records, the environment or the switches.  Only the
+// implementation behind this header turns it into a host path.  Routines
+// report failure through their result and leave the reason in errno, so the
+// callers can print the C library's text for it (strerror).
+//
+// Implementations: platform_posix.cpp and platform_win32.cpp.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace plat {
+
+// Who else may use a file while we hold it open.  On Windows these are the
+// real sharing modes; on POSIX the denying modes take advisory locks, so two
+// of our own programs can never rewrite one file at once.
+enum class Share {
+  DenyNone,   // configuration and shared data
+  DenyWrite,  // others may read, not write
+  Exclusive,  // others may neither read nor write
+};
+
+// How a file is opened, mirroring the C library's fopen modes.
+enum class Access {
+  Read,          // "r"  existing file, read only
+  ReadWrite,     // "r+" existing file, read and write
+  Write,         // "w"  created or emptied, write only
+  WriteRead,     // "w+" created or emptied, read and write
+  Append,        // "a"  created when missing, writes go to the end
+};
+
+enum class Mode {
+  Binary,
+  Text,  // lines end in CR LF on disk; reading drops a CR before LF and stops at Ctrl-Z
+};
+
+// Opens a board path.  Returns null with errno set on failure.  A stream
+// returned here must be closed with CloseFile (UniqueFile does that).
+FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode);
+
+// Closes a stream opened by OpenFile and releases its stream buffer.
+// Returns 0, or an errno value when buffered data could not be written.
+int CloseFile(FILE *f);
+
+struct FileCloser {
+  void operator()(FILE *f) const {
+    if (f) CloseFile(f);
+  }
+};
+// Owner of an open stream: closes it on every path.  A stream that was
+// written should be closed explicitly with CloseFile(owner.release()) so the
+// result of the close can be checked.
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+// Gives the stream a fully buffered buffer of the requested size.  Returns
+// 1, or 0 when the buffer was refused (the stream keeps default buffering).
+int SetStreamBuffer(FILE *f, size_t size);
+
+// Writes the stream's buffered data and forces it to the disk.  Returns 1 or 0.
+int FlushFile(FILE *f);
+
+// Length in bytes of the file behind an open stream as the system reports it
+// for the handle (data still in the stream's buffer is not counted); -1 on error.
+int64_t FileLength(FILE *f);
+
+// Cuts (or extends) the file behind an open stream to the given length.
+// Buffered data is written first.  Returns 1 or 0.
+int TruncateFile(FILE *f, int64_t length);
+
+// Last modification time of the file behind an open stream, as a DOS packed
+// local date and time (year-1980 in bits 25-31, month 21-24, day 16-20,
+// hour 11-15, minute 5-10, seconds/2 0-4).  Returns 1 or 0.
+int FileModifiedDos(FILE *f, uint32_t &dosDateTime);
+
+int RenameFile(const std::string &from, const std::string &to);  // 1 or 0
+int DeleteFile(const std::string &path);                         // 1 or 0
+int RemoveDirectory(const std::string &path);                    // 1 or 0, empty directories only
+int MakeDirectory(const std::string &path);                      // 1 or 0
+
+// Byte-range lock on an open stream.  LockRange fails at once (result 0)
+// when another process holds any byte of the range.
+int LockRange(FILE *f, int64_t offset, int64_t length);
+int UnlockRange(FILE *f, int64_t offset, int64_t length);
+
+// Waits the given number of whole seconds.
+void SleepSeconds(unsigned seconds);
+
+// Local calendar date and time of day.
+struct LocalTime {
+  int year = 0;    // full year
+  int month = 0;   // 1-12
+  int day = 0;     // 1-31
+  int hour = 0;    // 0-23
+  int minute = 0;  // 0-59
+  int second = 0;  // 0-59
+};
+LocalTime GetLocalTime();
+
+// Current working directory as a text the other routines accept.
+std::string CurrentDirectory();
+
+// Directory search in the manner of the board's platform: a pattern whose
+// last component may hold * and ? (matched ignoring case).  Hidden and
+// system files are never returned; directories only with FindDirectories.
+enum FindAttributes : unsigned {
+  FindFiles = 0,             // ordinary, read-only and archive files
+  FindDirectories = 1u << 0  // directories as well
+};
+
+struct FoundEntry {
+  std::string name;  // name within the directory, as stored on the host
+  int64_t size = 0;
+  bool isDirectory = false;
+  bool readOnly = false;
+};
+
+class DirectorySearch {
+ public:
+  DirectorySearch();
+  ~DirectorySearch();
+  DirectorySearch(const DirectorySearch &) = delete;
+  DirectorySearch &operator=(const DirectorySearch &) = delete;
+
+  // Starts a search and fills the first entry.  Returns 1, or 0 when nothing
+  // matches or the directory cannot be read.
+  int First(const std::string &pattern, unsigned attributes, FoundEntry &entry);
+  // Fills the next entry.  Returns 1, or 0 at the end.
+  int Next(FoundEntry &entry);
+  void Close();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Test hook for fault injection.  Every file operation that changes the disk
+// (opening for writing, writing, flushing, closing a written file, truncating,
+// renaming, deleting, removing a directory) counts as one operation.  When a
+// limit is set, operation number `limit` (counted from 1) fails with EIO
+// (FaultFail) or ends the process at once without flushing anything
+// (FaultExit, exit status 86).  The limit may also come from the environment:
+// VLM_FAULT_AT=N with VLM_FAULT_MODE=fail or exit.
+enum class FaultAction { FaultFail, FaultExit };
+void SetFaultInjection(long limit, FaultAction action);
+long FaultOperationCount();  // operations counted since start or the last SetFaultInjection
+
+// Checked write and flush through the fault hook: every file that a program
+// rewrites should go through these so write errors are seen and testable.
+// WriteBytes returns 1 when all bytes were handed to the stream, else 0.
+int WriteBytes(FILE *f, const void *data, size_t size);
+
+// Host path for a board path (for diagnostics and tests only; the other
+// routines do this themselves).
+std::string HostPath(const std::string &boardPath);
+
+}  // namespace plat

@@ -1,0 +1,645 @@
+// POSIX implementation of the platform layer.
+//
+// Board paths are DOS texts.  Here every backslash is a separator, a leading
+// drive "X:" is replaced by $VLM_DRIVE_X (or dropped), and each component is
+// looked up exactly first and then ignoring ASCII case, so the upper-case
+// names that the board stores find files whatever case they have on disk.
+//
+// Text mode is emulated with a stdio cookie stream that writes CR LF, drops
+// a CR before LF on reading and stops at Ctrl-Z.  Sharing modes that deny
+// others take flock() locks; the byte-range lock is an open-file-description
+// fcntl lock, which closing another descriptor of the same file cannot drop.
+#include "platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+namespace plat {
+namespace {
+
+// Longest board path accepted: the board's platform handles 259 characters.
+constexpr size_t kMaxBoardPath = 259;
+
+// ---------------------------------------------------------------- faults
+
+struct FaultState {
+  bool loaded = false;
+  long limit = 0;
+  long count = 0;
+  FaultAction action = FaultAction::FaultFail;
+};
+
+FaultState &Faults() {
+  static FaultState state;
+  if (!state.loaded) {
+    state.loaded = true;
+    if (const char *at = std::getenv("VLM_FAULT_AT")) state.limit = std::strtol(at, nullptr, 10);
+    if (const char *mode = std::getenv("VLM_FAULT_MODE"))
+      state.action = std::strcmp(mode, "exit") == 0 ? FaultAction::FaultExit : FaultAction::FaultFail;
+  }
+  return state;
+}
+
+// Counts one disk-changing operation; true when it is the one to fail.
+bool FaultHere() {
+  FaultState &f = Faults();
+  ++f.count;
+  if (f.limit <= 0 || f.count != f.limit) return false;
+  if (f.action == FaultAction::FaultExit) _exit(86);
+  errno = EIO;
+  return true;
+}
+
+// ---------------------------------------------------------------- paths
+
+bool EqualsIgnoringCase(const char *a, const char *b) {
+  for (; *a && *b; ++a, ++b) {
+    unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+    if (x >= 'a' && x <= 'z') x -= 32;
+    if (y >= 'a' && y <= 'z') y -= 32;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+bool Exists(const std::string &p) {
+  struct stat st;
+  return lstat(p.c_str(), &st) == 0;
+}
+
+// The entry of `dir` that equals `name` ignoring case, the first in byte order.
+bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found) {
+  DIR *d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  bool any = false;
+  while (struct dirent *e = readdir(d)) {
+    if (!EqualsIgnoringCase(e->d_name, name.c_str())) continue;
+    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
+    any = true;
+  }
+  closedir(d);
+  return any;
+}
+
+std::string TranslateBoardPath(const std::string &board) {
+  std::string rest = board;
+  std::string prefix;
+  if (rest.size() >= 2 && rest[1] == ':' &&
+      ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'))) {
+    char letter = rest[0] >= 'a' ? static_cast<char>(rest[0] - 32) : rest[0];
+    std::string var = std::string("VLM_DRIVE_") + letter;
+    if (const char *value = std::getenv(var.c_str())) prefix = value;
+    rest.erase(0, 2);
+  }
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  if (!prefix.empty() && !rest.empty() && prefix.back() != '/' && rest.front() != '/') prefix += '/';
+  std::string raw = prefix + rest;
+
+  // Resolve component by component.
+  std::string out;
+  size_t pos = 0;
+  if (!raw.empty() && raw[0] == '/') {
+    out = "/";
+    pos = 1;
+  }
+  bool resolving = true;
+  while (pos <= raw.size()) {
+    size_t slash = raw.find('/', pos);
+    std::string comp = raw.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    bool last = slash == std::string::npos;
+    if (!comp.empty()) {
+      std::string base = out;
+      if (!base.empty() && base.back() != '/') base += '/';
+      std::string candidate = base + comp;
+      if (resolving && comp != "." && comp != ".." && !Exists(candidate)) {
+        std::string found;
+        if (FindIgnoringCase(base.empty() ? std::string(".") : base, comp, found))
+          candidate = base + found;
+        else
+          resolving = false;  // nothing below a missing component can exist
+      }
+      out = candidate;
+    }
+    if (last) break;
+    if (!out.empty() && out.back() != '/') out += '/';
+    else if (out.empty()) out = "./";
+    pos = slash + 1;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- streams
+
+struct StreamInfo {
+  int fd = -1;
+  bool written = false;  // opened for writing: its close counts as a disk change
+  std::unique_ptr<char[]> buffer;
+};
+
+std::unordered_map<FILE *, StreamInfo> &Streams() {
+  static std::unordered_map<FILE *, StreamInfo> streams;
+  return streams;
+}
+
+int StreamFd(FILE *f) {
+  auto it = Streams().find(f);
+  if (it != Streams().end()) return it->second.fd;
+  return f ? fileno(f) : -1;
+}
+
+bool WriteAll(int fd, const char *data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Text-mode translation behind a stdio cookie stream.  Reading keeps the
+// translated bytes that did not fit the caller's request for the next call.
+struct TextCookie {
+  int fd = -1;
+  bool pendingCR = false;  // a CR at the end of the last raw chunk
+  bool ended = false;      // Ctrl-Z or end of file seen
+  std::string ready;       // translated bytes not yet handed out
+  size_t readyPos = 0;
+};
+
+ssize_t TextRead(void *cookie, char *buf, size_t size) {
+  auto *c = static_cast<TextCookie *>(cookie);
+  char raw[65536];
+  while (c->readyPos == c->ready.size() && !c->ended) {
+    c->ready.clear();
+    c->readyPos = 0;
+    ssize_t n = ::read(c->fd, raw, sizeof raw);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) c->ended = true;
+    for (ssize_t i = 0; i < n; ++i) {
+      char b = raw[i];
+      if (b == 0x1A) {
+        c->ended = true;
+        break;
+      }
+      if (c->pendingCR) {
+        c->pendingCR = false;
+        if (b != '\n') c->ready += '\r';
+      }
+      if (b == '\r')
+        c->pendingCR = true;
+      else
+        c->ready += b;
+    }
+    if (c->ended && c->pendingCR) {
+      c->ready += '\r';
+      c->pendingCR = false;
+    }
+  }
+  size_t n = std::min(size, c->ready.size() - c->readyPos);
+  std::memcpy(buf, c->ready.data() + c->readyPos, n);
+  c->readyPos += n;
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t TextWrite(void *cookie, const char *buf, size_t size) {
+  auto *c = static_cast<TextCookie *>(cookie);
+  std::string out;
+  out.reserve(size + size / 16 + 2);
+  for (size_t i = 0; i < size; ++i) {
+    if (buf[i] == '\n') out += '\r';
+    out += buf[i];
+  }
+  if (!WriteAll(c->fd, out.data(), out.size())) return 0;
+  return static_cast<ssize_t>(size);
+}
+
+int TextSeek(void *cookie, off64_t *pos, int whence) {
+  auto *c = static_cast<TextCookie *>(cookie);
+  off_t r = ::lseek(c->fd, static_cast<off_t>(*pos), whence);
+  if (r < 0) return -1;
+  *pos = r;
+  c->pendingCR = false;
+  c->ended = false;
+  c->ready.clear();
+  c->readyPos = 0;
+  return 0;
+}
+
+int TextClose(void *cookie) {
+  auto *c = static_cast<TextCookie *>(cookie);
+  int r = ::close(c->fd);
+  delete c;
+  return r;
+}
+
+bool Writes(Access a) { return a != Access::Read; }
+
+}  // namespace
+
+std::string HostPath(const std::string &boardPath) { return TranslateBoardPath(boardPath); }
+
+FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
+  if (path.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  if (path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  if (Writes(access) && FaultHere()) return nullptr;
+
+  int flags = 0;
+  const char *fmode = "rb";
+  switch (access) {
+    case Access::Read: flags = O_RDONLY; fmode = "rb"; break;
+    case Access::ReadWrite: flags = O_RDWR; fmode = "r+b"; break;
+    case Access::Write: flags = O_WRONLY | O_CREAT; fmode = "wb"; break;
+    case Access::WriteRead: flags = O_RDWR | O_CREAT; fmode = "w+b"; break;
+    case Access::Append: flags = O_WRONLY | O_CREAT | O_APPEND; fmode = "ab"; break;
+  }
+  std::string host = TranslateBoardPath(path);
+  int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return nullptr;
+  }
+  if (share != Share::DenyNone) {
+    int op = (share == Share::Exclusive || Writes(access)) ? LOCK_EX : LOCK_SH;
+    if (flock(fd, op | LOCK_NB) != 0) {
+      ::close(fd);
+      errno = EACCES;  // what a sharing violation reports on the board's platform
+      return nullptr;
+    }
+  }
+  // Emptying happens only once the file is ours, never under another holder.
+  if ((access == Access::Write || access == Access::WriteRead) && ftruncate(fd, 0) != 0) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return nullptr;
+  }
+
+  FILE *f = nullptr;
+  if (mode == Mode::Text) {
+    auto *cookie = new (std::nothrow) TextCookie;
+    if (!cookie) {
+      ::close(fd);
+      errno = ENOMEM;
+      return nullptr;
+    }
+    cookie->fd = fd;
+    cookie_io_functions_t io{TextRead, TextWrite, TextSeek, TextClose};
+    const char *cmode = access == Access::Read        ? "r"
+                        : access == Access::ReadWrite ? "r+"
+                        : access == Access::Write     ? "w"
+                        : access == Access::WriteRead ? "w+"
+                                                      : "a";
+    f = fopencookie(cookie, cmode, io);
+    if (!f) {
+      int e = errno;
+      delete cookie;
+      ::close(fd);
+      errno = e;
+      return nullptr;
+    }
+  } else {
+    f = fdopen(fd, fmode);
+    if (!f) {
+      int e = errno;
+      ::close(fd);
+      errno = e;
+      return nullptr;
+    }
+  }
+  StreamInfo &info = Streams()[f];
+  info.fd = fd;
+  info.written = Writes(access);
+  return f;
+}
+
+int CloseFile(FILE *f) {
+  if (!f) return EBADF;
+  bool written = false;
+  std::unique_ptr<char[]> buffer;
+  auto it = Streams().find(f);
+  if (it != Streams().end()) {
+    written = it->second.written;
+    buffer = std::move(it->second.buffer);
+    Streams().erase(it);
+  }
+  bool injected = written && FaultHere();
+  int e = injected ? EIO : 0;
+  if (fclose(f) != 0 && !injected) e = errno ? errno : EIO;
+  if (e) errno = e;
+  return e;
+}
+
+int SetStreamBuffer(FILE *f, size_t size) {
+  auto it = Streams().find(f);
+  if (it == Streams().end() || size == 0) return 0;
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[size]);
+  if (!buf) return 0;
+  if (setvbuf(f, buf.get(), _IOFBF, size) != 0) return 0;
+  it->second.buffer = std::move(buf);
+  return 1;
+}
+
+int WriteBytes(FILE *f, const void *data, size_t size) {
+  if (FaultHere()) return 0;
+  return fwrite(data, 1, size, f) == size ? 1 : 0;
+}
+
+int FlushFile(FILE *f) {
+  if (FaultHere()) return 0;
+  if (fflush(f) != 0) return 0;
+  int fd = StreamFd(f);
+  return fd >= 0 && fsync(fd) == 0 ? 1 : 0;
+}
+
+int64_t FileLength(FILE *f) {
+  struct stat st;
+  int fd = StreamFd(f);
+  if (fd < 0 || fstat(fd, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+int TruncateFile(FILE *f, int64_t length) {
+  if (FaultHere()) return 0;
+  if (fflush(f) != 0) return 0;
+  int fd = StreamFd(f);
+  return fd >= 0 && ftruncate(fd, static_cast<off_t>(length)) == 0 ? 1 : 0;
+}
+
+int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
+  struct stat st;
+  int fd = StreamFd(f);
+  if (fd < 0 || fstat(fd, &st) != 0) return 0;
+  struct tm tm;
+  time_t t = st.st_mtime;
+  if (!localtime_r(&t, &tm)) return 0;
+  int year = tm.tm_year + 1900 - 1980;
+  if (year < 0) year = 0;
+  dosDateTime = (static_cast<uint32_t>(year & 0x7F) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
+                (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
+                (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+  return 1;
+}
+
+namespace {
+int CheckedPath(const std::string &path) {
+  if (path.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  return 1;
+}
+}  // namespace
+
+int RenameFile(const std::string &from, const std::string &to) {
+  if (!CheckedPath(from) || !CheckedPath(to) || FaultHere()) return 0;
+  return ::rename(TranslateBoardPath(from).c_str(), TranslateBoardPath(to).c_str()) == 0 ? 1 : 0;
+}
+
+int DeleteFile(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  std::string host = TranslateBoardPath(path);
+  struct stat st;
+  if (lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    errno = EACCES;
+    return 0;
+  }
+  return ::unlink(host.c_str()) == 0 ? 1 : 0;
+}
+
+int RemoveDirectory(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  std::string host = TranslateBoardPath(path);
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  return ::rmdir(host.c_str()) == 0 ? 1 : 0;
+}
+
+int MakeDirectory(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  std::string host = TranslateBoardPath(path);
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  return ::mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
+}
+
+namespace {
+int RangeLock(FILE *f, int64_t offset, int64_t length, short type) {
+  int fd = StreamFd(f);
+  if (fd < 0) {
+    errno = EBADF;
+    return 0;
+  }
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+#ifdef F_OFD_SETLK
+  int cmd = F_OFD_SETLK;
+#else
+  int cmd = F_SETLK;
+#endif
+  return fcntl(fd, cmd, &fl) == 0 ? 1 : 0;
+}
+}  // namespace
+
+int LockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, F_WRLCK); }
+int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, F_UNLCK); }
+
+void SleepSeconds(unsigned seconds) {
+  struct timespec ts{static_cast<time_t>(seconds), 0};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+LocalTime GetLocalTime() {
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  LocalTime lt;
+  lt.year = tm.tm_year + 1900;
+  lt.month = tm.tm_mon + 1;
+  lt.day = tm.tm_mday;
+  lt.hour = tm.tm_hour;
+  lt.minute = tm.tm_min;
+  lt.second = tm.tm_sec;
+  return lt;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buf(PATH_MAX + 1);
+  if (!getcwd(buf.data(), buf.size())) return std::string();
+  return std::string(buf.data());
+}
+
+void SetFaultInjection(long limit, FaultAction action) {
+  FaultState &f = Faults();
+  f.limit = limit;
+  f.action = action;
+  f.count = 0;
+}
+
+long FaultOperationCount() { return Faults().count; }
+
+// ---------------------------------------------------------------- search
+
+namespace {
+
+unsigned char Upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+bool WildMatch(const char *p, const char *s) {
+  // Iterative * and ? matching, ignoring ASCII case.
+  const char *star = nullptr, *resume = nullptr;
+  while (*s) {
+    if (*p == '*') {
+      star = p++;
+      resume = s;
+    } else if (*p == '?' || (*p && Upper(static_cast<unsigned char>(*p)) == Upper(static_cast<unsigned char>(*s)))) {
+      ++p;
+      ++s;
+    } else if (star) {
+      p = star + 1;
+      s = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  // A trailing ".*" also matches a name without extension, as on the board's platform.
+  if (p[0] == '.' && p[1] == '*' && p[2] == '\0') return true;
+  if (p[0] == '.' && p[1] == '\0') return true;
+  return *p == '\0';
+}
+
+bool HasWildcards(const std::string &s) { return s.find_first_of("*?") != std::string::npos; }
+
+}  // namespace
+
+struct DirectorySearch::State {
+  DIR *dir = nullptr;
+  std::string pattern;
+  unsigned attributes = 0;
+  bool single = false;  // a pattern without wildcards: one entry at most, already returned
+  ~State() {
+    if (dir) closedir(dir);
+  }
+};
+
+DirectorySearch::DirectorySearch() = default;
+DirectorySearch::~DirectorySearch() = default;
+
+void DirectorySearch::Close() { state_.reset(); }
+
+namespace {
+bool Accept(const struct stat &st, unsigned attributes, FoundEntry &entry) {
+  if (S_ISREG(st.st_mode)) {
+    entry.isDirectory = false;
+  } else if (S_ISDIR(st.st_mode) && (attributes & FindDirectories)) {
+    entry.isDirectory = true;
+  } else {
+    return false;
+  }
+  entry.size = entry.isDirectory ? 0 : static_cast<int64_t>(st.st_size);
+  entry.readOnly = (st.st_mode & S_IWUSR) == 0;
+  return true;
+}
+}  // namespace
+
+int DirectorySearch::First(const std::string &pattern, unsigned attributes, FoundEntry &entry) {
+  state_.reset();
+  if (pattern.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  size_t cut = pattern.find_last_of("\\/");
+  std::string dirPart = cut == std::string::npos ? std::string() : pattern.substr(0, cut + 1);
+  // "C:" alone names the drive's current directory.
+  if (cut == std::string::npos && pattern.size() >= 2 && pattern[1] == ':') {
+    dirPart = pattern.substr(0, 2);
+    cut = 1;
+  }
+  std::string namePart = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+  if (namePart.empty()) {
+    errno = ENOENT;
+    return 0;
+  }
+  auto state = std::make_unique<State>();
+  state->pattern = namePart;
+  state->attributes = attributes;
+
+  if (!HasWildcards(namePart)) {
+    if (namePart[0] == '.') {
+      errno = ENOENT;
+      return 0;
+    }
+    std::string host = TranslateBoardPath(pattern);
+    struct stat st;
+    if (stat(host.c_str(), &st) != 0) return 0;
+    size_t slash = host.find_last_of('/');
+    entry.name = slash == std::string::npos ? host : host.substr(slash + 1);
+    if (entry.name.empty() || entry.name[0] == '.' || !Accept(st, attributes, entry)) {
+      errno = ENOENT;
+      return 0;
+    }
+    state->single = true;
+    state_ = std::move(state);
+    return 1;
+  }
+
+  std::string hostDir = dirPart.empty() ? std::string(".") : TranslateBoardPath(dirPart);
+  if (hostDir.empty()) hostDir = ".";
+  state->dir = opendir(hostDir.c_str());
+  if (!state->dir) return 0;
+  state_ = std::move(state);
+  if (Next(entry)) return 1;
+  state_.reset();
+  errno = ENOENT;
+  return 0;
+}
+
+int DirectorySearch::Next(FoundEntry &entry) {
+  if (!state_ || state_->single || !state_->dir) return 0;
+  int dfd = dirfd(state_->dir);
+  while (struct dirent *e = readdir(state_->dir)) {
+    if (e->d_name[0] == '.') continue;  // hidden files, and "." and ".."
+    if (!WildMatch(state_->pattern.c_str(), e->d_name)) continue;
+    struct stat st;
+    if (fstatat(dfd, e->d_name, &st, 0) != 0) continue;
+    if (!Accept(st, state_->attributes, entry)) continue;
+    entry.name = e->d_name;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace plat

@@ -1,0 +1,50 @@
+#include "program_frame.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "startup.h"
+#include "switches.h"
+#include "system_log.h"
+#include "text.h"
+
+void OpenRunLog(const ProgramInfo &info) {
+  OpenSystemLog(MaintLog);
+  WriteSystemLog(StrPrintf(info.logStart, kPlatform));
+}
+
+void CloseRunLog(const ProgramInfo &info) {
+  WriteSystemLog(info.logEnd);
+  CloseSystemLog();
+}
+
+int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
+  try {
+    SetArguments(argc, argv);
+    std::printf(info.bannerFormat, kPlatform, kVersion);
+    std::printf("Copyright (c) Velmora.  All Rights Reserved.\n");
+    std::printf("Use -? for help\n\n");
+    std::string error;
+    if (!InitVelmora(error, info.code)) {
+      std::printf("Error: %s\n", error.c_str());
+      std::fflush(stdout);
+      return 1;
+    }
+    if (FindMinusSlashParam("?")) {
+      info.help();
+    } else if (info.workOwnsLog) {
+      info.work();
+    } else {
+      OpenRunLog(info);
+      info.work();
+      CloseRunLog(info);
+    }
+    std::printf("%s", info.completion);
+  } catch (const std::bad_alloc &) {
+    std::printf("Error allocation memory\n");
+    CloseSystemLog();
+  }
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,99 @@
+#include "test_support.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "dates.h"
+#include "platform.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace vt {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path p = base / ("vlmtest_" + std::to_string(rd()) + std::to_string(rd()));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string() + static_cast<char>(fs::path::preferred_separator);
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool FileExists(const std::string &path) { return fs::exists(path); }
+
+void MakeDirs(const std::string &path) {
+  std::error_code ec;
+  fs::create_directories(path, ec);
+}
+
+void PutU16(std::string &bytes, size_t offset, uint16_t v) {
+  if (bytes.size() < offset + 2) bytes.resize(offset + 2);
+  bytes[offset] = static_cast<char>(v & 0xFF);
+  bytes[offset + 1] = static_cast<char>(v >> 8);
+}
+
+void PutU32(std::string &bytes, size_t offset, uint32_t v) {
+  if (bytes.size() < offset + 4) bytes.resize(offset + 4);
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void PutPas(std::string &bytes, size_t offset, const std::string &text) {
+  if (bytes.size() < offset + 1 + text.size()) bytes.resize(offset + 1 + text.size());
+  bytes[offset] = static_cast<char>(text.size());
+  std::memcpy(&bytes[offset + 1], text.data(), text.size());
+}
+
+std::string ConfigBytes(const BoardConfig &c) {
+  std::string b(6144, '\0');
+  PutPas(b, 452, c.msgPath);
+  PutPas(b, 757, c.userPath);
+  PutPas(b, 1001, c.logName);
+  PutPas(b, 1062, c.attachPath);
+  PutPas(b, 1184, c.fastIndexPath);
+  return b;
+}
+
+std::string ConstantBytes(const BoardConfig &c) {
+  std::string b(1609, '\0');
+  PutU16(b, 159, c.maxMsgAreas);
+  PutU16(b, 161, c.maxFileAreas);
+  PutU16(b, 181, c.constantFlags);
+  return b;
+}
+
+void WriteBoard(const std::string &dir, const BoardConfig &c) {
+  WriteFile(dir + "CONFIG.VLM", ConfigBytes(c));
+  WriteFile(dir + "CONSTANT.VLM", ConstantBytes(c));
+}
+
+std::string TodayText() {
+  plat::LocalTime now = plat::GetLocalTime();
+  return StrPrintf("%02d-%s-%d", now.day, ShortMonths[now.month - 1], now.year);
+}
+
+}  // namespace vt

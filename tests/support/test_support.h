@@ -1,0 +1,73 @@
+// Test helpers: temporary directories, whole-file contents, boards built
+// byte by byte, and running the programs as processes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "startup.h"
+
+namespace vt {
+
+// A fresh directory, removed with everything in it at the end of the test.
+// Path() has a trailing separator of the host.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &Path() const { return path_; }
+  std::string operator/(const std::string &name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+// Host paths (not board paths): the tests write and read files directly.
+void WriteFile(const std::string &path, const std::string &bytes);
+std::string ReadFile(const std::string &path);  // empty when missing
+bool FileExists(const std::string &path);
+void MakeDirs(const std::string &path);
+
+// Little-endian packing for building records.
+void PutU16(std::string &bytes, size_t offset, uint16_t v);
+void PutU32(std::string &bytes, size_t offset, uint32_t v);
+void PutPas(std::string &bytes, size_t offset, const std::string &text);
+template <typename T>
+std::string AsBytes(const T &record) {
+  return std::string(reinterpret_cast<const char *>(&record), sizeof record);
+}
+
+// The configuration of a test board.  Directory texts are stored as given,
+// so they must carry their trailing separator.
+struct BoardConfig {
+  std::string msgPath;
+  std::string userPath;
+  std::string logName = "MAINT.LOG";
+  std::string attachPath;
+  std::string fastIndexPath;
+  uint16_t maxMsgAreas = 16;
+  uint16_t maxFileAreas = 10;
+  uint16_t constantFlags = 0;
+};
+std::string ConfigBytes(const BoardConfig &c);
+std::string ConstantBytes(const BoardConfig &c);
+// CONFIG.VLM and CONSTANT.VLM into `dir`.
+void WriteBoard(const std::string &dir, const BoardConfig &c);
+
+struct RunResult {
+  int status = -1;
+  std::string out;  // standard output
+};
+// Runs a program with arguments in `cwd`; `env` entries are set for the
+// child (an empty value removes the variable).
+RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
+              const std::map<std::string, std::string> &env = {});
+
+// Today's local date as written in logs and headers: "07-Dec-2026".
+std::string TodayText();
+
+}  // namespace vt
