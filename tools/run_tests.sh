@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: a plain build, a sanitizer build
+# (AddressSanitizer and UndefinedBehaviorSanitizer) and, where the cross
+# toolchain is available or can be installed, the Windows build under Wine.
+# Installs what it needs with apt-get on Debian when it is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v make >/dev/null || need+=(make)
+[ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/include/gtest ] || need+=(libgtest-dev)
+[ -d /usr/src/googletest ] || need+=(googletest)
+if [ "${VLM_SKIP_WINDOWS:-0}" != 1 ]; then
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+  command -v wine >/dev/null || need+=(wine wine64)
+fi
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${need[@]}" >/dev/null
+  else
+    echo "Missing packages: ${need[*]} (install them with apt-get)" >&2
+    exit 1
+  fi
+fi
+
+run_suite() {  # name, build dir, extra cmake arguments...
+  local name=$1 dir=$2
+  shift 2
+  echo "=== $name build"
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  echo "=== $name tests"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+run_suite native "$root/build/native"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite sanitizers "$root/build/sanitize" -DVLM_SANITIZE=ON -DVLM_BENCH=OFF
+
+# ---- Windows build under Wine (set VLM_SKIP_WINDOWS=1 to leave it out)
+if [ "${VLM_SKIP_WINDOWS:-0}" != 1 ] && [ -f "$root/cmake/mingw-w64-x86_64.cmake" ]; then
+  export WINEDEBUG=-all
+  export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+  run_suite windows "$root/build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DVLM_BENCH=OFF
+fi
+# ---- end of the Windows build
+echo "All test suites passed."
