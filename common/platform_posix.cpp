@@ -113,7 +113,7 @@ std::string TranslateBoardPath(const std::string &board) {
   std::string out;
   size_t pos = 0;
   if (!raw.empty() && raw[0] == '/') {
-    out = "/";
+    out.push_back('/');
     pos = 1;
   }
   bool resolving = true;
@@ -136,7 +136,7 @@ std::string TranslateBoardPath(const std::string &board) {
     }
     if (last) break;
     if (!out.empty() && out.back() != '/') out += '/';
-    else if (out.empty()) out = "./";
+    else if (out.empty()) out.append("./", 2);
     pos = slash + 1;
   }
   return out;
@@ -617,7 +617,7 @@ int DirectorySearch::First(const std::string &pattern, unsigned attributes, Foun
   }
 
   std::string hostDir = dirPart.empty() ? std::string(".") : TranslateBoardPath(dirPart);
-  if (hostDir.empty()) hostDir = ".";
+  if (hostDir.empty()) hostDir.push_back('.');
   state->dir = opendir(hostDir.c_str());
   if (!state->dir) return 0;
   state_ = std::move(state);

@@ -115,6 +115,13 @@ void CompileQA() {
     writeLine(line);
   }
 
+  // The jump offsets count stored bytes, so they are patched in through a
+  // binary stream once the text stream has written every line.
+  int closeError = plat::CloseFile(out.release());
+  if (!closeError && !writeFailed) {
+    out.reset(plat::OpenFile(outName, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
+    if (!out) closeError = errno;
+  }
   for (const Reference &ref : references) {
     const Label *target = nullptr;
     for (const Label &label : labels) {
@@ -128,15 +135,18 @@ void CompileQA() {
       error = true;
       continue;
     }
+    if (!out) continue;
     std::string digits = StrPrintf("%08ld", static_cast<long>(target->offset));
-    if (std::fseek(out.get(), ref.position, SEEK_SET) != 0 ||
-        std::fwrite(digits.data(), 1, digits.size(), out.get()) != digits.size())
+    if (std::fseek(out.get(), ref.position, SEEK_SET) != 0 || !plat::WriteBytes(out.get(), digits.data(), digits.size()))
       writeFailed = true;
+  }
+  if (out) {
+    int e = plat::CloseFile(out.release());
+    if (!closeError) closeError = e;
   }
 
   // A compiled file that could not be written completely must not be
   // reported as compiled.
-  int closeError = plat::CloseFile(out.release());
   if (writeFailed || closeError) {
     std::printf("\n%s writing %s\n", std::strerror(closeError ? closeError : EIO), outName.c_str());
     return;
