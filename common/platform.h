@@ -37,7 +37,10 @@ enum class Access {
 
 enum class Mode {
   Binary,
-  Text,  // lines end in CR LF on disk; reading drops a CR before LF and stops at Ctrl-Z
+  // Lines end in CR LF on disk; reading drops a CR before LF and stops at
+  // Ctrl-Z.  Text streams are read or written in sequence: positions within
+  // them count translated bytes, so seek only binary streams.
+  Text,
 };
 
 // Opens a board path.  Returns null with errno set on failure.  A stream
