@@ -20,6 +20,9 @@ class TempDir {
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
   const std::string &Path() const { return path_; }
+  // The directory as a board text: with a trailing backslash, the form the
+  // programs give directory texts of the environment (VLM=...).
+  std::string Board() const { return path_.substr(0, path_.size() - 1) + "\\"; }
   std::string operator/(const std::string &name) const { return path_ + name; }
 
  private:
