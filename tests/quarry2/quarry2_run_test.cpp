@@ -2,8 +2,6 @@
 // program frame, start-up, the log, and the directory list.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "test_support.h"
 #include "text.h"
 
@@ -107,12 +105,10 @@ TEST_F(Quarry2Run, HelpAndNoCommand) {
   EXPECT_EQ(none.status, 0);
   EXPECT_EQ(none.out, std::string(kBanner) + "No Valid Commands Specified\n" + kCompleted);
   std::string log = vt::ReadFile(dir / "UT21.LOG");
-  std::regex expected(
-      "\r\n----------  " + vt::TodayText() +
-      "\r\n> \\d\\d:\\d\\d:\\d\\d  Quarry2 WIN 95/NT Started\r\n"
-      "> \\d\\d:\\d\\d:\\d\\d  No Valid Commands Specified\r\n"
-      "> \\d\\d:\\d\\d:\\d\\d  Quarry2 Finished\r\n");
-  EXPECT_TRUE(std::regex_match(log, expected)) << log;
+  EXPECT_EQ(vt::MaskLogTimes(log), "\r\n----------  " + vt::TodayText() +
+                                       "\r\n> ##:##:##  Quarry2 WIN 95/NT Started\r\n"
+                                       "> ##:##:##  No Valid Commands Specified\r\n"
+                                       "> ##:##:##  Quarry2 Finished\r\n");
 
   // A second run appends a second run separator; nothing before it changes.
   Quarry2({});

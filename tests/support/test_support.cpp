@@ -91,6 +91,19 @@ void WriteBoard(const std::string &dir, const BoardConfig &c) {
   WriteFile(dir + "CONSTANT.VLM", ConstantBytes(c));
 }
 
+std::string MaskLogTimes(const std::string &log) {
+  std::string out = log;
+  auto digit = [&](size_t i) { return i < out.size() && out[i] >= '0' && out[i] <= '9'; };
+  for (size_t i = 0; i + 10 <= out.size(); ++i) {
+    if (out[i] != '>' || out[i + 1] != ' ') continue;
+    if (!(digit(i + 2) && digit(i + 3) && out[i + 4] == ':' && digit(i + 5) && digit(i + 6) && out[i + 7] == ':' &&
+          digit(i + 8) && digit(i + 9)))
+      continue;
+    for (size_t k : {2, 3, 5, 6, 8, 9}) out[i + k] = '#';
+  }
+  return out;
+}
+
 std::string TodayText() {
   plat::LocalTime now = plat::GetLocalTime();
   return StrPrintf("%02d-%s-%d", now.day, ShortMonths[now.month - 1], now.year);

@@ -70,6 +70,10 @@ struct RunResult {
 RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::map<std::string, std::string> &env = {});
 
+// A log text with the digits of every entry's time ("> 14:05:09  ")
+// replaced by '#', so whole logs can be compared exactly.
+std::string MaskLogTimes(const std::string &log);
+
 // Today's local date as written in logs and headers: "07-Dec-2026".
 std::string TodayText();
 
