@@ -24,5 +24,7 @@ uint32_t SubjectKey(const uint8_t (&subject)[73]);
 
 // Joins every open chain end to the first later entry with the same key that
 // is not excluded and answers nothing yet, for ascending i.  Returns 1 when
-// anything was linked.  Runs in time close to linear in the entries.
+// anything was linked.  Runs in time close to linear in the entries, with
+// two bytes of working storage per entry.  A table of more than 65,535
+// entries cannot be numbered in 16 bits: it is left unchanged (result 0).
 int LinkPass(std::vector<LinkEntry> &entries);
