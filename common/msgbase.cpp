@@ -1,5 +1,7 @@
 #include "msgbase.h"
 
+#include <climits>
+
 #include "platform.h"
 #include "startup.h"
 #include "text.h"
@@ -16,7 +18,10 @@ namespace {
 int64_t NextReadOffset(uint16_t user, uint16_t area) {
   int64_t blocks = Constant.MaxMsgAreas / 16;
   if (area == 0 || area > blocks * 16) return -1;
-  return (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
+  // Streams seek with a long, 32 bits wide on some hosts: an offset beyond
+  // it is refused rather than wrapped onto another user's record.
+  int64_t offset = (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
+  return offset <= LONG_MAX - 2 ? offset : -1;
 }
 
 }  // namespace

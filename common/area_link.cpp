@@ -1,0 +1,36 @@
+#include "area_link.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+#include "startup.h"
+#include "switches.h"
+
+std::unique_ptr<uint8_t[]> AreaLink;
+
+void GetAreaLink() {
+  size_t areas = Constant.MaxMsgAreas;
+  AreaLink = std::make_unique<uint8_t[]>(areas);  // value-initialised: all 0
+  std::string name = MsgPath + "MSGREPLY.BBS";
+  // Reading and clearing within one opening that denies writers, so a mark
+  // set by another node either arrives before the read or stays for the next run.
+  plat::UniqueFile file(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
+  if (file) {
+    size_t got = std::fread(AreaLink.get(), 1, areas, file.get());
+    for (size_t k = got; k < areas; ++k) AreaLink[k] = 0;
+    std::fseek(file.get(), 0, SEEK_SET);
+    std::vector<uint8_t> zeros(areas, 0);
+    // Like the board's own programs, a clearing that fails is not reported:
+    // the marks then stay and the areas are linked once more next time.
+    if (areas > 0) plat::WriteBytes(file.get(), zeros.data(), zeros.size());
+    plat::CloseFile(file.release());
+  } else {
+    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+  }
+  if (FindMinusSlashParam("LINKALL"))
+    for (size_t k = 0; k < areas; ++k) AreaLink[k] = 1;
+}
