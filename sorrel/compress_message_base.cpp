@@ -1,0 +1,152 @@
+// The maintenance run: every area of MESSAGES.VLM packed in turn, the fast
+// mail-check file and the message counts rebuilt, unconfigured boards
+// removed, the attach directory tidied.
+#include <cerrno>
+#include <cstring>
+
+#include "area_link.h"
+#include "platform.h"
+#include "program_frame.h"
+#include "sorrel.h"
+#include "startup.h"
+#include "switches.h"
+#include "system_log.h"
+#include "text.h"
+
+int DoDelete = 1;
+FILE *hMsgFast = nullptr;
+FILE *hLastComb = nullptr;
+uint16_t NumUsers = 0;
+std::vector<uint16_t> MsgCount;
+
+const ProgramInfo SorrelInfo{
+    "Sorrel %s V%s.  Velmora Message Base Maintenance.\n",
+    "MSG",
+    "Sorrel %s Started",
+    "Sorrel Finished",
+    "\nSorrel Completed\n",
+    Help,
+    CompressMessageBase,
+    true,
+};
+
+void Help() {
+  std::printf("\n");
+  std::printf("                   SORREL always Compresses/Renumbers the Message Base\n");
+  std::printf(" -CLEANUP          Cleans up unused message boards\n");
+  std::printf(" -LINK             Links reply chains in messages with new Echomail/Netmail\n");
+  std::printf(" -LINKALL          Links EVERY echomail/netmail message area\n");
+  std::printf(" -FASTMAIL         Makes Velmora Mail Check Faster\n");
+  std::printf(" -DISABLEDEL       Disables deleting of messages by Days/Recv/Number/Kilobytes\n");
+  std::printf(" -NODE<1..999>     Node Number\n\n");
+  std::printf("eg. SORREL -LINK -N2\n");
+}
+
+namespace {
+
+bool AreaInUse(const MessageRecord &r) {
+  if (static_cast<signed char>(r.AreaName[0]) < 1) return false;
+  switch (r.AreaType) {
+    case 0: case 1: case 2: case 5: case 6: case 7: case 8: return true;
+    default: return false;
+  }
+}
+
+// The files of a slot that is no longer configured.
+void RemoveOldBoard(uint16_t area) {
+  // A packing an earlier run left half done is settled first, so no file of
+  // ours is left behind.
+  if (!RecoverArea(area)) return;
+  std::string header, text;
+  GetMsgAreaPath(area, header, kHeaderFile);
+  GetMsgAreaPath(area, text, kTextFile);
+  if (ExistFile(header) && plat::DeleteFile(header)) {
+    std::printf("Deleting Old Msg Board %u\n", unsigned(area));
+    bool ok = true;
+    for (uint32_t u = 0; u < NumUsers; ++u)
+      if (!PutNextRead(hLastComb, uint16_t(u), area, 1) && area <= (Constant.MaxMsgAreas / 16) * 16) ok = false;
+    if (!ok) std::printf("%s writing %s\n", std::strerror(errno), (UserBasePath + "LASTCOMB.BBS").c_str());
+  }
+  if (ExistFile(text)) plat::DeleteFile(text);
+}
+
+void WriteMsgCount() {
+  std::string name = MsgPath + "MSGCOUNT.BBS";
+  plat::UniqueFile file(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
+  if (!file) {
+    // The board creates this file; without it the counts are not kept.
+    if (errno != ENOENT) std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    return;
+  }
+  bool ok = MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2);
+  if (plat::CloseFile(file.release()) != 0) ok = false;
+  if (!ok) std::printf("%s writing %s\n", std::strerror(errno), name.c_str());
+}
+
+void CloseWritten(FILE *&f, const std::string &name) {
+  if (!f) return;
+  if (plat::CloseFile(f) != 0) std::printf("%s writing %s\n", std::strerror(errno), name.c_str());
+  f = nullptr;
+}
+
+void PackAllAreas(int cleanup) {
+  std::string areasName = SystemPath + "MESSAGES.VLM";
+  plat::UniqueFile areas(plat::OpenFile(areasName, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+  if (!areas) {
+    std::printf("%s opening %s\n", std::strerror(errno), areasName.c_str());
+    return;
+  }
+  if (!plat::SetStreamBuffer(areas.get(), 65536)) std::printf("Failed to Setup %s Buffer\n", areasName.c_str());
+
+  std::string fastName = MsgPath + "MSGFAST.BBS";
+  hMsgFast = plat::OpenFile(fastName, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Binary);
+  if (!hMsgFast) {
+    std::printf("%s opening %s\n", std::strerror(errno), fastName.c_str());
+    return;
+  }
+  if (!plat::SetStreamBuffer(hMsgFast, 65536)) std::printf("Failed to Setup %s Buffer\n", MsgPath.c_str());
+
+  std::string lastCombName = UserBasePath + "LASTCOMB.BBS";
+  hLastComb = plat::OpenFile(lastCombName, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
+  if (!hLastComb) {
+    std::printf("%s opening %s\n", std::strerror(errno), lastCombName.c_str());
+    CloseWritten(hMsgFast, fastName);
+    return;
+  }
+
+  // Next-read numbers are addressed by 16-bit user indexes.
+  int32_t usersSize = FileSize(UserBasePath + "USERS.BBS");
+  int32_t users = usersSize > 0 ? usersSize / int32_t(sizeof(UserRecord)) : 0;
+  NumUsers = static_cast<uint16_t>(users > 65535 ? 65535 : users);
+  MsgCount.assign(Constant.MaxMsgAreas, 0);
+
+  MessageRecord record;
+  for (uint32_t a = 1; a <= Constant.MaxMsgAreas && std::fread(&record, sizeof record, 1, areas.get()) == 1; ++a) {
+    uint16_t area = static_cast<uint16_t>(a);
+    if (AreaInUse(record)) {
+      int link = (record.AreaType == 0 || !AreaLink) ? 0 : static_cast<signed char>(AreaLink[a - 1]) != 0;
+      CompressArea(area, record, link, cleanup, MsgCount[a - 1]);
+    } else if (cleanup) {
+      RemoveOldBoard(area);
+    }
+  }
+
+  WriteMsgCount();
+  MsgCount.clear();
+  plat::DeleteFile(MsgPath + "MSGDLTD.BBS");
+  CloseWritten(hLastComb, lastCombName);
+  CloseWritten(hMsgFast, fastName);
+}
+
+}  // namespace
+
+void CompressMessageBase() {
+  OpenRunLog(SorrelInfo);
+  if (FindMinusSlashParam("LINK")) GetAreaLink();
+  if (FindMinusSlashParam("FASTMAIL")) GetUserCRC();
+  int cleanup = FindMinusSlashParam("CLEANUP");
+  DoDelete = FindMinusSlashParam("DISABLEDEL") ? 0 : 1;
+  PackAllAreas(cleanup);
+  CleanUpFileAttachPath();
+  CloseRunLog(SorrelInfo);
+}

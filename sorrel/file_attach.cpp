@@ -1,0 +1,64 @@
+// Files attached to messages: erased with their deleted message, and the
+// per-message directories of the attach directory removed once empty.
+#include <string>
+#include <vector>
+
+#include "platform.h"
+#include "sorrel.h"
+#include "startup.h"
+#include "text.h"
+
+namespace {
+
+std::string AttachDirectory() {
+  std::string attach;
+  PasToC(Config.FileAttachPath, attach);
+  return UpperCase(attach);
+}
+
+// The names the search finds for a pattern, collected before anything is
+// deleted so the enumeration never runs over a directory that changes.
+std::vector<std::string> MatchingFiles(const std::string &pattern, unsigned attributes) {
+  std::vector<std::string> names;
+  plat::DirectorySearch search;
+  plat::FoundEntry entry;
+  for (int found = search.First(pattern, attributes, entry); found; found = search.Next(entry))
+    names.push_back(entry.name);
+  return names;
+}
+
+}  // namespace
+
+void EraseFileAttaches(std::string &subject) {
+  std::string attach = AttachDirectory();
+  std::string word;
+  while (!subject.empty()) {
+    FirstWord(word, subject);
+    if (word.empty()) continue;
+    UpperCase(word);
+    std::string drive, dir;
+    size_t pos = 0;
+    if (word.size() >= 2 && word[1] == ':') {
+      drive = word.substr(0, 2);
+      pos = 2;
+    }
+    size_t lastSep = word.find_last_of('\\');
+    if (lastSep != std::string::npos && lastSep >= pos) dir = word.substr(pos, lastSep + 1 - pos);
+    bool hasDir = !dir.empty();
+    RemoveBackslash(dir);
+    // A word in the root ("C:\X.ZIP") keeps its backslash: "C:X.ZIP" would be
+    // the drive's current directory instead.
+    std::string prefix = drive + dir + (hasDir ? "\\" : "");
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) plat::DeleteFile(prefix + name);
+    // Only words inside a configured attach directory take their directory
+    // with them; without one no directory is ever removed.
+    if (!attach.empty() && word.find(attach) != std::string::npos) plat::RemoveDirectory(drive + dir);
+  }
+}
+
+void CleanUpFileAttachPath() {
+  std::string attach = AttachDirectory();
+  for (const std::string &name : MatchingFiles(attach + "*.*", plat::FindDirectories)) {
+    if (name.size() == 8 && name.compare(0, 2, "~@") == 0) plat::RemoveDirectory(attach + name);
+  }
+}

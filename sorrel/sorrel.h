@@ -1,0 +1,85 @@
+// sorrel: message base maintenance.  Packs and renumbers every message area,
+// rebuilds the fast mail-check file and the message counts, erases files
+// attached to deleted messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "msgbase.h"
+
+// ---------------------------------------------------------------- run globals
+
+extern int DoDelete;                   // 0 with -DISABLEDEL: no deletion by the four limits
+extern FILE *hMsgFast;                 // MSGFAST.BBS while the areas are packed
+extern FILE *hLastComb;                // LASTCOMB.BBS, read and written
+extern uint16_t NumUsers;              // USERS.BBS size / 128
+extern std::vector<uint16_t> MsgCount; // messages per area after the run
+
+// ---------------------------------------------------------------- fast mail check
+
+#pragma pack(push, 1)
+// One record of MSGFAST.BBS.
+struct MsgFastRecord {
+  uint32_t NameKey;  // GetPasStringCRC of the message's WhoTo
+  uint16_t Area;
+  uint16_t Message;  // number after this run's packing
+};
+#pragma pack(pop)
+static_assert(sizeof(MsgFastRecord) == 8);
+static_assert(offsetof(MsgFastRecord, NameKey) == 0);
+static_assert(offsetof(MsgFastRecord, Area) == 4);
+static_assert(offsetof(MsgFastRecord, Message) == 6);
+
+// The user key table: sorted ascending as signed numbers once built; empty
+// (NumUserCRC 0) means every name is accepted.
+extern std::vector<int32_t> UserCRC;
+extern int NumUserCRC;
+
+// Name key of a length-prefixed name in a field of `fieldSize` bytes: CRC
+// register from 0xFFFFFFFF over the upper-cased characters, no inversion.  A
+// count byte of 0 or of 128 and more gives 0xFFFFFFFF; a count larger than the
+// field is cut to the field.
+uint32_t GetPasStringCRC(const uint8_t *field, size_t fieldSize);
+template <size_t N>
+uint32_t GetPasStringCRC(const uint8_t (&field)[N]) {
+  return GetPasStringCRC(field, N);
+}
+int CompUserCRC(const int32_t *a, const int32_t *b);
+void GetUserCRC();
+int FindUser(const int32_t &key);
+// Drops the table (tests and repeated runs).
+void ClearUserCRC();
+
+// Whether a kept message gets a fast mail record.  `skipping` is set when
+// packing removes nothing from the area.
+int WantsFastMail(const MessageHeader &header, const MessageRecord &record, int skipping);
+
+// ---------------------------------------------------------------- attachments
+
+// Erases the files named by the blank-separated words of `subject` (which is
+// consumed) and, for words inside the attach directory, their directory once
+// it is empty.
+void EraseFileAttaches(std::string &subject);
+// Removes the empty ~@xxxxxx directories of the attach directory.
+void CleanUpFileAttachPath();
+
+// ---------------------------------------------------------------- packing
+
+void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count);
+
+// Finishes or undoes a packing of the area that an earlier run left half
+// done.  Returns 1 when the area's files are in a settled state and may be
+// worked on, 0 when they must be left alone this run.
+int RecoverArea(uint16_t area);
+
+// ---------------------------------------------------------------- the run
+
+void Help();
+void CompressMessageBase();
+
+struct ProgramInfo;
+extern const ProgramInfo SorrelInfo;
