@@ -8,6 +8,23 @@
 
 #include "crc32.h"
 #include "link.h"
+#include "plain_link_pass.h"
+
+int PlainLinkPass(std::vector<LinkEntry> &e) {
+  int linked = 0;
+  size_t count = e.size();
+  for (size_t i = 0; i + 1 < count; ++i) {
+    if (e[i].Excluded || e[i].NextReply != 0) continue;
+    for (size_t j = i + 1; j < count && e[i].NextReply == 0; ++j) {
+      if (!e[j].Excluded && e[j].ReplyTo == 0 && e[j].SubjectKey == e[i].SubjectKey) {
+        e[i].NextReply = static_cast<uint16_t>(j + 1);
+        e[j].ReplyTo = static_cast<uint16_t>(i + 1);
+        linked = 1;
+      }
+    }
+  }
+  return linked;
+}
 
 namespace {
 
@@ -55,23 +72,6 @@ TEST(SubjectKey, StaysInsideItsField) {
   EXPECT_EQ(KeyOf("Hello", 3), Register("HEL"));
   // "RE:" counts only when the count covers it.
   EXPECT_EQ(KeyOf("RE:x", 2), Register("RE"));
-}
-
-// The scan as the board's linker describes it, kept plain for comparison.
-int PlainLinkPass(std::vector<LinkEntry> &e) {
-  int linked = 0;
-  size_t count = e.size();
-  for (size_t i = 0; i + 1 < count; ++i) {
-    if (e[i].Excluded || e[i].NextReply != 0) continue;
-    for (size_t j = i + 1; j < count && e[i].NextReply == 0; ++j) {
-      if (!e[j].Excluded && e[j].ReplyTo == 0 && e[j].SubjectKey == e[i].SubjectKey) {
-        e[i].NextReply = static_cast<uint16_t>(j + 1);
-        e[j].ReplyTo = static_cast<uint16_t>(i + 1);
-        linked = 1;
-      }
-    }
-  }
-  return linked;
 }
 
 LinkEntry Entry(uint32_t key, uint16_t replyTo = 0, uint16_t nextReply = 0, uint8_t excluded = 0) {
