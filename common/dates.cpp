@@ -52,7 +52,11 @@ TimeZoneRule ParseTimeZone(const char *tz) {
   rule.westSeconds = sign * hours * 3600;
   rule.daylight = false;
   if (*p == '\0') return rule;
-  if (p[1] && p[2] && IsAlpha3(p) && p[3] == '\0') {
+  // The daylight zone name: three letters or more ("EDT", "CEST"); its
+  // presence alone turns daylight saving on.
+  size_t letters = 0;
+  while (std::isalpha(static_cast<unsigned char>(p[letters]))) ++letters;
+  if (letters >= 3 && p[letters] == '\0') {
     rule.daylight = true;
     return rule;
   }

@@ -46,4 +46,10 @@ RunResult Run(const std::string &exe, const std::vector<std::string> &args, cons
   return result;
 }
 
+void SetEnv(const std::string &name, const std::string &value) { setenv(name.c_str(), value.c_str(), 1); }
+
+void UnsetEnv(const std::string &name) { unsetenv(name.c_str()); }
+
+bool HostIsPosix() { return true; }
+
 }  // namespace vt

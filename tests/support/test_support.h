@@ -77,4 +77,11 @@ std::string MaskLogTimes(const std::string &log);
 // Today's local date as written in logs and headers: "07-Dec-2026".
 std::string TodayText();
 
+// The test process's own environment, for in-process tests of start-up.
+void SetEnv(const std::string &name, const std::string &value);
+void UnsetEnv(const std::string &name);
+
+// True on POSIX hosts: the host-convention tests run only there.
+bool HostIsPosix();
+
 }  // namespace vt
