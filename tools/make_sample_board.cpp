@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ void PutU16(std::string &b, size_t at, uint16_t v) {
   b[at + 1] = static_cast<char>(v >> 8);
 }
 
-[[maybe_unused]] void PutU32(std::string &b, size_t at, uint32_t v) {
+void PutU32(std::string &b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
@@ -131,6 +132,141 @@ void WriteQuestionnaire(const Board &b) {
                                      }));
 }
 
+
+// DOS packed local date and time.
+uint32_t DosDate(int year, int month, int day, int hour, int minute) {
+  return static_cast<uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5);
+}
+
+struct SampleMessage {
+  const char *from;
+  const char *to;
+  const char *subject;
+  const char *text;
+  uint8_t attribute = 0;  // 0x01 deleted, 0x10 received, 0x80 exempt
+  uint16_t replyTo = 0;   // links already stored by the board
+  uint16_t nextReply = 0;
+};
+
+struct SampleArea {
+  uint16_t number;
+  const char *name;
+  uint8_t type;
+  bool marked;  // has new echomail or netmail waiting to be linked
+  std::vector<SampleMessage> messages;
+};
+
+// Message areas of several types: threads whose replies carry "RE:" (linked
+// to their first message) or "Re: " (a blank after the prefix keeps them
+// apart), an existing chain, deleted messages, and a few areas that the
+// linker never touches.
+const std::vector<SampleArea> &SampleAreas() {
+  static const std::vector<SampleArea> areas = {
+      {1, "General Chat", 0, true,
+       {{"Mira Olsen", "All", "Welcome to the board", "Glad to have everyone here.\r\n"},
+        {"Tom Reyes", "Mira Olsen", "RE:Welcome to the board", "Thanks, nice place.\r\n", 0x10},
+        {"Ada Kwan", "All", "Board upgrade tonight", "The board goes down at midnight.\r\n"},
+        {"Tom Reyes", "Ada Kwan", "Re: Board upgrade tonight", "How long will it take?\r\n", 0x10},
+        {"Old Timer", "All", "re:welcome to the board", "Spam that was deleted.\r\n", 0x01},
+        {"Ada Kwan", "Tom Reyes", "Re: Board upgrade tonight", "About an hour.\r\n"},
+        {"Mira Olsen", "All", "RE:WELCOME TO THE BOARD", "Welcome to the new callers too.\r\n"}}},
+      {2, "Velmora Support Echo", 1, true,
+       {{"Lee Park", "All", "Mail tosser question", "Which switches do you use?\r\n", 0x10, 0, 2},
+        {"Sam Ito", "Lee Park", "RE:Mail tosser question", "None at all.\r\n", 0x10, 1, 0},
+        {"Lee Park", "Sam Ito", "RE:Mail tosser question", "Thanks!\r\n", 0x10},
+        {"Sam Ito", "All", "Nodelist for this week", "Attached as usual.\r\n", 0x90},
+        {"Kim Vos", "All", "RE:Nodelist for this week", "Got it.\r\n", 0x10}}},
+      {3, "Programming", 2, false,
+       {{"Ada Kwan", "All", "Sorting records", "Use the standard sort.\r\n"},
+        {"Tom Reyes", "Ada Kwan", "RE:Sorting records", "Agreed.\r\n"}}},
+      {5, "Netmail", 5, true,
+       {{"Sam Ito", "Mira Olsen", "Your node number", "Please check it.\r\n", 0x10},
+        {"Mira Olsen", "Sam Ito", "RE:Your node number", "Fixed.\r\n"}}},
+      {6, "Reserved", 3, true, {}},
+      {7, "Local Files", 6, true,
+       {{"Mira Olsen", "All", "New uploads", "See the file areas.\r\n"},
+        {"Kim Vos", "Mira Olsen", "RE:New uploads", "Where are the games?\r\n", 0x01},
+        {"Lee Park", "Mira Olsen", "RE:New uploads", "Great, thanks.\r\n"}}},
+  };
+  return areas;
+}
+
+const char *const kUsers[][2] = {
+    {"Mira Olsen", "Sysop"}, {"Tom Reyes", "TR"}, {"Ada Kwan", "Ada"}, {"Lee Park", ""}, {"Sam Ito", "Sam"},
+};
+
+void WriteMessageBase(const Board &b) {
+  std::string areaRecords(static_cast<size_t>(kMaxMsgAreas) * 272, '\0');
+  std::string marks(kMaxMsgAreas, '\0');
+  std::string counts(static_cast<size_t>(kMaxMsgAreas) * 2, '\0');
+  for (const SampleArea &area : SampleAreas()) {
+    std::string r(272, '\0');
+    std::memset(&r[1], 0x20, 119);  // the board pads the name bytes with blanks
+    PutPas(r, 0, area.name);
+    r[120] = static_cast<char>(area.type);
+    r[122] = 0x10;  // recorded for the fast mail check
+    r[125] = 90;    // keep 90 days
+    PutU16(r, 127, 500);
+    std::memset(&r[131], 0x3C, 16);  // fields of the board's own
+    areaRecords.replace((area.number - 1) * 272u, 272, r);
+    if (area.marked) marks[area.number - 1] = 1;
+    if (area.type == 3) continue;
+
+    std::string headers, texts;
+    int minute = 0;
+    for (const SampleMessage &m : area.messages) {
+      std::string h(186, '\0');
+      PutU16(h, 0, m.replyTo);
+      PutU16(h, 2, m.nextReply);
+      PutU32(h, 4, static_cast<uint32_t>(texts.size()));
+      PutU32(h, 8, static_cast<uint32_t>(std::strlen(m.text)));
+      std::memset(&h[12], 0x11, 18);  // not interpreted here, carried through
+      h[30] = static_cast<char>(m.attribute);
+      uint32_t written = DosDate(2026, 11, 20 + minute / 60, 18, minute % 60);
+      PutU32(h, 33, written);
+      PutU32(h, 37, m.attribute & 0x10 ? written + (1 << 11) : 0);
+      PutPas(h, 41, m.to);
+      PutPas(h, 77, m.from);
+      PutPas(h, 113, m.subject);
+      headers += h;
+      texts += m.text;
+      minute += 17;
+    }
+    std::string dir = "C:\\BBS\\MSG\\AREA" + std::to_string((area.number - 1) / 100 + 1) + "\\";
+    char number[8];
+    std::snprintf(number, sizeof number, "%05u", area.number);
+    Write(b.Host(dir + "MH" + number + ".BBS"), headers);
+    Write(b.Host(dir + "MT" + number + ".BBS"), texts);
+    PutU16(counts, (area.number - 1) * 2u, static_cast<uint16_t>(area.messages.size()));
+  }
+  Write(b.Host("C:\\BBS\\MESSAGES.VLM"), areaRecords);
+  Write(b.Host("C:\\BBS\\MSG\\MSGREPLY.BBS"), marks);
+  Write(b.Host("C:\\BBS\\MSG\\MSGCOUNT.BBS"), counts);
+
+  std::string users;
+  for (const auto &u : kUsers) {
+    std::string r(128, '\0');
+    PutPas(r, 0, u[0]);
+    PutPas(r, 36, u[1]);
+    std::memset(&r[72], 0x42, 56);  // the rest of the board's user record
+    users += r;
+  }
+  Write(b.Host("C:\\BBS\\USERS\\USERS.BBS"), users);
+
+  // Next-read numbers: per user MaxMsgAreas / 16 blocks of a word and 16 numbers.
+  const size_t blocks = kMaxMsgAreas / 16;
+  std::string lastComb(std::size(kUsers) * blocks * 34, '\0');
+  for (size_t u = 0; u < std::size(kUsers); ++u) {
+    for (const SampleArea &area : SampleAreas()) {
+      if (area.type == 3) continue;
+      size_t k = area.number - 1u;
+      uint16_t next = static_cast<uint16_t>(1 + (u * 3 + k) % (area.messages.size() + 1));
+      PutU16(lastComb, (u * blocks + k / 16) * 34 + (k % 16) * 2 + 2, next);
+    }
+  }
+  Write(b.Host("C:\\BBS\\USERS\\LASTCOMB.BBS"), lastComb);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -143,6 +279,7 @@ int main(int argc, char **argv) {
   WriteConfiguration(b);
   WriteFileAreas(b);
   WriteQuestionnaire(b);
+  WriteMessageBase(b);
   // Each program's part of the board is written by a function of its own below.
   std::printf("Sample board written to %s (drive C: stands for it)\n", b.root.string().c_str());
   return 0;

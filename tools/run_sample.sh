@@ -43,3 +43,24 @@ show SURVEY.QAC
 
 echo
 show LOGS/UT21.LOG
+
+links() {  # the reply links and subjects of an area's header file
+  local f=$1 n i reply next len mark
+  n=$(( $(stat -c %s "$f") / 186 ))
+  echo "----- $f"
+  for ((i = 0; i < n; i++)); do
+    read -r reply next < <(od -An -t u2 -j $((i * 186)) -N 4 "$f")
+    len=$(od -An -t u1 -j $((i * 186 + 113)) -N 1 "$f" | tr -d ' ')
+    mark=$(( $(od -An -t u1 -j $((i * 186 + 30)) -N 1 "$f") & 1 ))
+    printf '  %3d  ReplyTo %3d  NextReply %3d  %s%s\n' $((i + 1)) "$reply" "$next" \
+      "$(dd if="$f" bs=1 skip=$((i * 186 + 114)) count="$len" 2>/dev/null)" "$([ "$mark" = 1 ] && echo "  (deleted)")"
+  done
+}
+
+echo
+echo "##### tether: link the reply chains of the areas marked in MSGREPLY.BBS"
+for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
+"$build/tether/tether"
+echo "##### after linking"
+for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
+show LOGS/LNK1.LOG
