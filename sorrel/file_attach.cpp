@@ -31,6 +31,9 @@ std::vector<std::string> MatchingFiles(const std::string &pattern, unsigned attr
 
 void EraseFileAttaches(std::string &subject) {
   std::string attach = AttachDirectory();
+  // The subject is a text: it ends at its first zero byte.
+  size_t zero = subject.find('\0');
+  if (zero != std::string::npos) subject.resize(zero);
   std::string word;
   while (!subject.empty()) {
     FirstWord(word, subject);
