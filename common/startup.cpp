@@ -21,8 +21,10 @@ std::string &GetSystemPath() {
   if (const char *vlm = std::getenv("VLM")) {
     path = vlm;
   } else {
+    // Kept whole even when it is too long for the board's names: a cut
+    // text would name another directory, while every file name built on
+    // the whole text is refused as too long.
     path = plat::CurrentDirectory();
-    if (path.size() > 255) path.resize(255);
   }
   SystemPath = AppendBackslash(path);
   return SystemPath;

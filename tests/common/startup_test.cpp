@@ -211,6 +211,19 @@ TEST_F(Startup, AnOverlongSystemDirectoryIsRefused) {
   std::string error = Init();
   EXPECT_EQ(error, std::string(std::strerror(ENAMETOOLONG)) + " opening " + longDir + "CONSTANT.VLM");
   EXPECT_EQ(SystemPath, longDir) << "the text is kept whole, not cut into another directory";
+
+  // The same holds for a deep current directory when VLM is not set.
+  vt::UnsetEnv("VLM");
+  const std::string deep = cwd.Path() + std::string(100, 'a') + "/" + std::string(100, 'b') + "/" +
+                           std::string(100, 'c');
+  vt::MakeDirs(deep);
+  std::error_code ec;
+  std::filesystem::current_path(deep, ec);
+  if (ec) GTEST_SKIP() << "the host cannot enter a directory this deep";
+  error = Init();
+  ASSERT_GT(SystemPath.size(), 300u);
+  EXPECT_EQ(SystemPath.substr(SystemPath.size() - 101), std::string(100, 'c') + "\\");
+  EXPECT_EQ(error, std::string(std::strerror(ENAMETOOLONG)) + " opening " + SystemPath + "CONSTANT.VLM");
 }
 
 }  // namespace
