@@ -86,10 +86,10 @@ LinkEntry Entry(uint32_t key, uint16_t replyTo = 0, uint16_t nextReply = 0, uint
 void ExpectSame(const std::vector<LinkEntry> &a, const std::vector<LinkEntry> &b) {
   ASSERT_EQ(a.size(), b.size());
   for (size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i].ReplyTo, b[i].ReplyTo) << "entry " << i;
-    EXPECT_EQ(a[i].NextReply, b[i].NextReply) << "entry " << i;
-    EXPECT_EQ(a[i].SubjectKey, b[i].SubjectKey) << "entry " << i;
-    EXPECT_EQ(a[i].Excluded, b[i].Excluded) << "entry " << i;
+    EXPECT_EQ(+a[i].ReplyTo, +b[i].ReplyTo) << "entry " << i;
+    EXPECT_EQ(+a[i].NextReply, +b[i].NextReply) << "entry " << i;
+    EXPECT_EQ(+a[i].SubjectKey, +b[i].SubjectKey) << "entry " << i;
+    EXPECT_EQ(+a[i].Excluded, +b[i].Excluded) << "entry " << i;
   }
 }
 
@@ -97,33 +97,33 @@ TEST(LinkPass, WorkedTables) {
   uint32_t hello = KeyOf("Hello"), reBlank = KeyOf("Re: Hello"), reHello = KeyOf("RE:Hello");
   std::vector<LinkEntry> t{Entry(hello), Entry(reBlank), Entry(reHello)};
   EXPECT_EQ(LinkPass(t), 1);
-  EXPECT_EQ(t[0].NextReply, 3);
-  EXPECT_EQ(t[2].ReplyTo, 1);
-  EXPECT_EQ(t[1].ReplyTo, 0);
-  EXPECT_EQ(t[1].NextReply, 0);
+  EXPECT_EQ(+t[0].NextReply, 3);
+  EXPECT_EQ(+t[2].ReplyTo, 1);
+  EXPECT_EQ(+t[1].ReplyTo, 0);
+  EXPECT_EQ(+t[1].NextReply, 0);
 
   std::vector<LinkEntry> three(3, Entry(7));
   EXPECT_EQ(LinkPass(three), 1);
-  EXPECT_EQ(three[0].NextReply, 2);
-  EXPECT_EQ(three[1].ReplyTo, 1);
-  EXPECT_EQ(three[1].NextReply, 3);
-  EXPECT_EQ(three[2].ReplyTo, 2);
-  EXPECT_EQ(three[0].ReplyTo, 0);
-  EXPECT_EQ(three[2].NextReply, 0);
+  EXPECT_EQ(+three[0].NextReply, 2);
+  EXPECT_EQ(+three[1].ReplyTo, 1);
+  EXPECT_EQ(+three[1].NextReply, 3);
+  EXPECT_EQ(+three[2].ReplyTo, 2);
+  EXPECT_EQ(+three[0].ReplyTo, 0);
+  EXPECT_EQ(+three[2].NextReply, 0);
 
   std::vector<LinkEntry> deleted{Entry(7), Entry(7, 0, 0, 1), Entry(7)};
   EXPECT_EQ(LinkPass(deleted), 1);
-  EXPECT_EQ(deleted[0].NextReply, 3);
-  EXPECT_EQ(deleted[2].ReplyTo, 1);
-  EXPECT_EQ(deleted[1].ReplyTo, 0);
-  EXPECT_EQ(deleted[1].NextReply, 0);
+  EXPECT_EQ(+deleted[0].NextReply, 3);
+  EXPECT_EQ(+deleted[2].ReplyTo, 1);
+  EXPECT_EQ(+deleted[1].ReplyTo, 0);
+  EXPECT_EQ(+deleted[1].NextReply, 0);
 
   // An existing NextReply is not extended; an existing ReplyTo is never chosen.
   std::vector<LinkEntry> existing{Entry(7, 0, 9), Entry(7, 4), Entry(7)};
   EXPECT_EQ(LinkPass(existing), 1);
-  EXPECT_EQ(existing[0].NextReply, 9);
-  EXPECT_EQ(existing[1].NextReply, 3);  // 2 has a ReplyTo but an open end
-  EXPECT_EQ(existing[2].ReplyTo, 2);
+  EXPECT_EQ(+existing[0].NextReply, 9);
+  EXPECT_EQ(+existing[1].NextReply, 3);  // 2 has a ReplyTo but an open end
+  EXPECT_EQ(+existing[2].ReplyTo, 2);
 
   std::vector<LinkEntry> none{Entry(1), Entry(2)};
   EXPECT_EQ(LinkPass(none), 0);
@@ -134,13 +134,13 @@ TEST(LinkPass, WorkedTables) {
 TEST(LinkPass, RefusesTablesBeyondSixteenBitNumbers) {
   std::vector<LinkEntry> big(65536, Entry(1));
   EXPECT_EQ(LinkPass(big), 0);
-  EXPECT_EQ(big[0].NextReply, 0);
-  EXPECT_EQ(big[65535].ReplyTo, 0);
+  EXPECT_EQ(+big[0].NextReply, 0);
+  EXPECT_EQ(+big[65535].ReplyTo, 0);
 
   std::vector<LinkEntry> most(65535, Entry(1));
   EXPECT_EQ(LinkPass(most), 1);
-  EXPECT_EQ(most[65533].NextReply, 65535);
-  EXPECT_EQ(most[65534].ReplyTo, 65534);
+  EXPECT_EQ(+most[65533].NextReply, 65535);
+  EXPECT_EQ(+most[65534].ReplyTo, 65534);
 }
 
 TEST(LinkPass, MatchesThePlainScanOnRandomTables) {
