@@ -1,0 +1,94 @@
+// The platform layer's file operations as every host must provide them:
+// results that report failure, the directory search and the fault hook.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform.h"
+#include "test_support.h"
+
+namespace {
+
+plat::UniqueFile OpenWrite(const std::string &name) {
+  return plat::UniqueFile(plat::OpenFile(name, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Binary));
+}
+
+TEST(Platform, FailedOperationsAreReportedNeverAssumed) {
+  vt::TempDir dir;
+  const std::string b = dir.Board();
+  EXPECT_EQ(plat::DeleteFile(b + "MISSING.BBS"), 0);
+  EXPECT_EQ(plat::RenameFile(b + "MISSING.BBS", b + "OTHER.BBS"), 0);
+  EXPECT_FALSE(vt::FileExists(dir / "OTHER.BBS"));
+
+  ASSERT_EQ(plat::MakeDirectory(b + "ATTACH\\"), 1);
+  vt::WriteFile(dir / "ATTACH/FILE.ZIP", "zip");
+  EXPECT_EQ(plat::RemoveDirectory(b + "ATTACH\\"), 0) << "only empty directories are removed";
+  EXPECT_EQ(plat::DeleteFile(b + "ATTACH"), 0) << "a directory is not deleted as a file";
+  EXPECT_EQ(plat::DeleteFile(b + "ATTACH\\FILE.ZIP"), 1);
+  EXPECT_EQ(plat::RemoveDirectory(b + "ATTACH\\"), 1);
+  EXPECT_FALSE(vt::FileExists(dir / "ATTACH"));
+
+  plat::UniqueFile f = OpenWrite(b + "CUT.BIN");
+  ASSERT_TRUE(f);
+  ASSERT_EQ(plat::WriteBytes(f.get(), "0123456789", 10), 1);
+  ASSERT_EQ(plat::TruncateFile(f.get(), 4), 1) << "buffered bytes are written before the cut";
+  EXPECT_EQ(plat::FileLength(f.get()), 4);
+  EXPECT_EQ(plat::CloseFile(f.release()), 0);
+  EXPECT_EQ(vt::ReadFile(dir / "CUT.BIN"), "0123");
+}
+
+TEST(Platform, DirectorySearchReturnsNamesSizesAndDirectoriesOnRequest) {
+  vt::TempDir dir;
+  vt::WriteFile(dir / "A.BBS", "12");
+  vt::WriteFile(dir / "B.BBS", "1234");
+  vt::MakeDirs(dir / "C.BBS");
+
+  plat::DirectorySearch search;
+  plat::FoundEntry e;
+  int files = 0;
+  int64_t bytes = 0;
+  for (int ok = search.First(dir.Board() + "?.bbs", plat::FindFiles, e); ok; ok = search.Next(e)) {
+    EXPECT_FALSE(e.isDirectory) << e.name;
+    ++files;
+    bytes += e.size;
+  }
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(bytes, 6);
+  EXPECT_EQ(search.Next(e), 0) << "the end stays the end";
+
+  int dirs = 0;
+  for (int ok = search.First(dir.Board() + "*.BBS", plat::FindDirectories, e); ok; ok = search.Next(e))
+    if (e.isDirectory) {
+      ++dirs;
+      EXPECT_EQ(e.name, "C.BBS");
+    }
+  EXPECT_EQ(dirs, 1);
+  EXPECT_EQ(search.First(dir.Board() + "C.BBS", plat::FindDirectories, e), 1);
+  EXPECT_TRUE(e.isDirectory);
+  EXPECT_EQ(search.First(dir.Board() + "*.MSG", plat::FindDirectories, e), 0);
+}
+
+TEST(Platform, FaultHookFailsTheChosenDiskOperation) {
+  vt::TempDir dir;
+  vt::WriteFile(dir / "READ.BBS", "r");
+  plat::SetFaultInjection(3, plat::FaultAction::FaultFail);
+  plat::UniqueFile f = OpenWrite(dir.Board() + "OUT.BIN");  // 1
+  ASSERT_TRUE(f);
+  {
+    plat::UniqueFile r(
+        plat::OpenFile(dir.Board() + "READ.BBS", plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+    EXPECT_TRUE(r) << "reading changes nothing and is not counted";
+  }
+  EXPECT_EQ(plat::WriteBytes(f.get(), "a", 1), 1);  // 2
+  errno = 0;
+  EXPECT_EQ(plat::WriteBytes(f.get(), "b", 1), 0);  // 3
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(plat::WriteBytes(f.get(), "c", 1), 1);  // 4
+  EXPECT_EQ(plat::FaultOperationCount(), 4);
+  EXPECT_EQ(plat::CloseFile(f.release()), 0);  // 5
+  plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+  EXPECT_EQ(vt::ReadFile(dir / "OUT.BIN"), "ac");
+}
+
+}  // namespace
