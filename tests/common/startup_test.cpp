@@ -149,9 +149,9 @@ TEST_F(Startup, GlobalsAreDerivedFromTheRecords) {
   EXPECT_EQ(MsgPath, "C:\\BBS\\MSG\\");
   EXPECT_EQ(UserBasePath, "C:\\BBS\\USERS\\");
   EXPECT_EQ(MaintLog, "C:\\LOGS\\MSG2.LOG");
-  EXPECT_EQ(Constant.MaxMsgAreas, 200);
-  EXPECT_EQ(Constant.MaxFileAreas, 33);
-  EXPECT_EQ(Constant.ConstantFlags, 0x0100);
+  EXPECT_EQ(int(Constant.MaxMsgAreas), 200);
+  EXPECT_EQ(int(Constant.MaxFileAreas), 33);
+  EXPECT_EQ(int(Constant.ConstantFlags), 0x0100);
 
   EXPECT_EQ(Init(nullptr), "");
   EXPECT_EQ(MaintLog, "C:\\LOGS\\*T2.LOG") << "without a program code *T stays";
