@@ -55,8 +55,10 @@ int32_t FileSize(FILE *stream);
 void SetBitByte(uint8_t bit, int on, uint8_t &target);
 void SetBitWord(uint8_t bit, int on, uint16_t &target);
 
-// printf into a std::string.
-std::string StrPrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// printf into a std::string.  The formats are checked as the C99 printf
+// that both hosts use ("printf" alone would mean the older Windows runtime's
+// own formats there, which lack %zu and %lld).
+std::string StrPrintf(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // A decimal number read the way the C library's conversion to long reads it
 // (leading blanks, optional sign, digits up to the first other character; 0

@@ -1,0 +1,436 @@
+// Win32 implementation of the platform layer.
+//
+// This is the board's own platform, so board paths are handed to the C
+// runtime exactly as they stand: drive letters, backslashes and the file
+// system's own case-insensitive lookup.  Sharing modes are the real ones
+// (_sopen with _SH_DENYNO, _SH_DENYWR, _SH_DENYRW), text mode is the
+// runtime's (CR LF on disk, Ctrl-Z ends the input), the byte-range lock is
+// LockFile on the file's handle, and directory searches are _findfirst with
+// the attribute filter applied to what it returns.  Error texts are the
+// runtime's strerror texts.
+//
+// Every file is opened without inheritance: a child process must never hold
+// one of our handles, with its sharing mode and locks, after we close it.
+#include <windows.h>
+// <windows.h> maps these names to their ANSI functions; the platform
+// interface uses them for its own routines.
+#undef DeleteFile
+#undef RemoveDirectory
+
+#include "platform.h"
+
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+namespace plat {
+namespace {
+
+// Longest board path accepted: the board's platform handles 259 characters.
+constexpr size_t kMaxBoardPath = 259;
+
+// ---------------------------------------------------------------- faults
+
+struct FaultState {
+  bool loaded = false;
+  long limit = 0;
+  long count = 0;
+  FaultAction action = FaultAction::FaultFail;
+};
+
+FaultState &Faults() {
+  static FaultState state;
+  if (!state.loaded) {
+    state.loaded = true;
+    if (const char *at = std::getenv("VLM_FAULT_AT")) state.limit = std::strtol(at, nullptr, 10);
+    if (const char *mode = std::getenv("VLM_FAULT_MODE"))
+      state.action = std::strcmp(mode, "exit") == 0 ? FaultAction::FaultExit : FaultAction::FaultFail;
+  }
+  return state;
+}
+
+// Counts one disk-changing operation; true when it is the one to fail.
+bool FaultHere() {
+  FaultState &f = Faults();
+  ++f.count;
+  if (f.limit <= 0 || f.count != f.limit) return false;
+  // Ends the process without flushing any stream, like a crash would.
+  if (f.action == FaultAction::FaultExit) std::_Exit(86);
+  errno = EIO;
+  return true;
+}
+
+// errno for a Win32 error of the few calls made here outside the runtime,
+// chosen as the runtime chooses it for the same error.
+int ErrnoFor(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_PATHNAME:
+      return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    default:
+      return EACCES;  // access denied, sharing and lock violations
+  }
+}
+
+int CheckedPath(const std::string &path) {
+  if (path.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  return 1;
+}
+
+// A directory text without its trailing backslash, as _rmdir and _mkdir
+// want it; a drive's root ("C:\") keeps it.
+std::string WithoutTrailingSeparator(std::string path) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/') &&
+         !(path.size() == 3 && path[1] == ':'))
+    path.pop_back();
+  return path;
+}
+
+// ---------------------------------------------------------------- streams
+
+struct StreamInfo {
+  int fd = -1;
+  bool written = false;  // opened for writing: its close counts as a disk change
+  std::unique_ptr<char[]> buffer;
+};
+
+std::unordered_map<FILE *, StreamInfo> &Streams() {
+  static std::unordered_map<FILE *, StreamInfo> streams;
+  return streams;
+}
+
+int StreamFd(FILE *f) {
+  auto it = Streams().find(f);
+  if (it != Streams().end()) return it->second.fd;
+  return f ? _fileno(f) : -1;
+}
+
+HANDLE StreamHandle(FILE *f) {
+  int fd = StreamFd(f);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+bool Writes(Access a) { return a != Access::Read; }
+
+}  // namespace
+
+std::string HostPath(const std::string &boardPath) { return boardPath; }
+
+FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
+  if (path.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  if (path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  if (Writes(access) && FaultHere()) return nullptr;
+
+  int flags = _O_NOINHERIT | (mode == Mode::Text ? _O_TEXT : _O_BINARY);
+  const char *fmode = "r";
+  switch (access) {
+    case Access::Read: flags |= _O_RDONLY; fmode = "r"; break;
+    case Access::ReadWrite: flags |= _O_RDWR; fmode = "r+"; break;
+    case Access::Write: flags |= _O_WRONLY | _O_CREAT | _O_TRUNC; fmode = "w"; break;
+    case Access::WriteRead: flags |= _O_RDWR | _O_CREAT | _O_TRUNC; fmode = "w+"; break;
+    case Access::Append: flags |= _O_WRONLY | _O_CREAT | _O_APPEND; fmode = "a"; break;
+  }
+  int shflag = share == Share::Exclusive ? _SH_DENYRW : share == Share::DenyWrite ? _SH_DENYWR : _SH_DENYNO;
+  // The system applies the sharing check before it empties a file, so a
+  // file that another process holds is refused and left as it is.
+  int fd = _sopen(path.c_str(), flags, shflag, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+
+  std::string streamMode = std::string(fmode) + (mode == Mode::Text ? "t" : "b");
+  FILE *f = _fdopen(fd, streamMode.c_str());
+  if (!f) {
+    int e = errno;
+    _close(fd);
+    errno = e;
+    return nullptr;
+  }
+  StreamInfo &info = Streams()[f];
+  info.fd = fd;
+  info.written = Writes(access);
+  return f;
+}
+
+int CloseFile(FILE *f) {
+  if (!f) return EBADF;
+  bool written = false;
+  std::unique_ptr<char[]> buffer;  // released only after fclose has used it
+  auto it = Streams().find(f);
+  if (it != Streams().end()) {
+    written = it->second.written;
+    buffer = std::move(it->second.buffer);
+    Streams().erase(it);
+  }
+  bool injected = written && FaultHere();
+  int e = injected ? EIO : 0;
+  if (fclose(f) != 0 && !injected) e = errno ? errno : EIO;
+  if (e) errno = e;
+  return e;
+}
+
+int SetStreamBuffer(FILE *f, size_t size) {
+  auto it = Streams().find(f);
+  if (it == Streams().end() || size < 2 || size > static_cast<size_t>(INT_MAX)) return 0;
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[size]);
+  if (!buf) return 0;
+  if (setvbuf(f, buf.get(), _IOFBF, size) != 0) return 0;
+  it->second.buffer = std::move(buf);
+  return 1;
+}
+
+int WriteBytes(FILE *f, const void *data, size_t size) {
+  if (FaultHere()) return 0;
+  return fwrite(data, 1, size, f) == size ? 1 : 0;
+}
+
+int FlushFile(FILE *f) {
+  if (FaultHere()) return 0;
+  if (fflush(f) != 0) return 0;
+  int fd = StreamFd(f);
+  return fd >= 0 && _commit(fd) == 0 ? 1 : 0;
+}
+
+int64_t FileLength(FILE *f) {
+  int fd = StreamFd(f);
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  __int64 length = _filelengthi64(fd);
+  return length < 0 ? -1 : static_cast<int64_t>(length);
+}
+
+int TruncateFile(FILE *f, int64_t length) {
+  if (FaultHere()) return 0;
+  if (fflush(f) != 0) return 0;
+  int fd = StreamFd(f);
+  if (fd < 0 || length < 0) {
+    errno = fd < 0 ? EBADF : EINVAL;
+    return 0;
+  }
+  errno_t e = _chsize_s(fd, static_cast<__int64>(length));
+  if (e != 0) {
+    errno = e;
+    return 0;
+  }
+  return 1;
+}
+
+namespace {
+// Local calendar time of a time stamp, by the runtime's rules (which honour
+// TZ as the board's platform always did).
+bool LocalCalendar(__time64_t t, struct tm &out) {
+  struct tm *tm = _localtime64(&t);
+  if (!tm) return false;
+  out = *tm;
+  return true;
+}
+}  // namespace
+
+int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
+  int fd = StreamFd(f);
+  struct _stat64 st;
+  if (fd < 0 || _fstat64(fd, &st) != 0) return 0;
+  struct tm tm;
+  if (!LocalCalendar(st.st_mtime, tm)) return 0;
+  int year = tm.tm_year + 1900 - 1980;
+  if (year < 0) year = 0;
+  dosDateTime = (static_cast<uint32_t>(year & 0x7F) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
+                (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
+                (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+  return 1;
+}
+
+// Replaces an existing target, as the POSIX build does, so that both hosts
+// give the callers one behaviour; the move is written through to the disk
+// before it is reported.
+int RenameFile(const std::string &from, const std::string &to) {
+  if (!CheckedPath(from) || !CheckedPath(to) || FaultHere()) return 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+  errno = ErrnoFor(GetLastError());
+  return 0;
+}
+
+int DeleteFile(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  return _unlink(path.c_str()) == 0 ? 1 : 0;
+}
+
+int RemoveDirectory(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  return _rmdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
+}
+
+int MakeDirectory(const std::string &path) {
+  if (!CheckedPath(path) || FaultHere()) return 0;
+  return _mkdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
+}
+
+namespace {
+int RangeLock(FILE *f, int64_t offset, int64_t length, bool lock) {
+  HANDLE h = StreamHandle(f);
+  if (h == INVALID_HANDLE_VALUE || offset < 0 || length <= 0) {
+    errno = h == INVALID_HANDLE_VALUE ? EBADF : EINVAL;
+    return 0;
+  }
+  DWORD offLow = static_cast<DWORD>(static_cast<uint64_t>(offset) & 0xFFFFFFFFu);
+  DWORD offHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD lenLow = static_cast<DWORD>(static_cast<uint64_t>(length) & 0xFFFFFFFFu);
+  DWORD lenHigh = static_cast<DWORD>(static_cast<uint64_t>(length) >> 32);
+  // LockFile never waits: a range held by another handle fails at once.
+  BOOL ok = lock ? LockFile(h, offLow, offHigh, lenLow, lenHigh) : UnlockFile(h, offLow, offHigh, lenLow, lenHigh);
+  if (ok) return 1;
+  errno = ErrnoFor(GetLastError());
+  return 0;
+}
+}  // namespace
+
+int LockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, true); }
+int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, false); }
+
+void SleepSeconds(unsigned seconds) { Sleep(static_cast<DWORD>(seconds) * 1000u); }
+
+LocalTime GetLocalTime() {
+  struct tm tm;
+  LocalTime lt;
+  if (!LocalCalendar(_time64(nullptr), tm)) return lt;
+  lt.year = tm.tm_year + 1900;
+  lt.month = tm.tm_mon + 1;
+  lt.day = tm.tm_mday;
+  lt.hour = tm.tm_hour;
+  lt.minute = tm.tm_min;
+  lt.second = tm.tm_sec;
+  return lt;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buf(MAX_PATH + 1);
+  for (;;) {
+    if (_getcwd(buf.data(), static_cast<int>(buf.size()))) return std::string(buf.data());
+    if (errno != ERANGE || buf.size() > 32768) return std::string();
+    buf.resize(buf.size() * 2);
+  }
+}
+
+void SetFaultInjection(long limit, FaultAction action) {
+  FaultState &f = Faults();
+  f.limit = limit;
+  f.action = action;
+  f.count = 0;
+}
+
+long FaultOperationCount() { return Faults().count; }
+
+// ---------------------------------------------------------------- search
+
+struct DirectorySearch::State {
+  intptr_t handle = -1;
+  unsigned attributes = 0;
+  ~State() {
+    if (handle != -1) _findclose(handle);
+  }
+};
+
+DirectorySearch::DirectorySearch() = default;
+DirectorySearch::~DirectorySearch() = default;
+
+void DirectorySearch::Close() { state_.reset(); }
+
+namespace {
+// The attribute filter: ordinary, read-only and archive files always;
+// directories only when asked for; hidden and system entries never, nor
+// the "." and ".." of a directory.
+bool Accept(const struct __finddata64_t &data, unsigned attributes, FoundEntry &entry) {
+  if (data.attrib & (_A_HIDDEN | _A_SYSTEM)) return false;
+  bool directory = (data.attrib & _A_SUBDIR) != 0;
+  if (directory) {
+    if (!(attributes & FindDirectories)) return false;
+    if (std::strcmp(data.name, ".") == 0 || std::strcmp(data.name, "..") == 0) return false;
+  }
+  entry.name = data.name;
+  entry.isDirectory = directory;
+  entry.size = directory ? 0 : static_cast<int64_t>(data.size);
+  entry.readOnly = (data.attrib & _A_RDONLY) != 0;
+  return true;
+}
+}  // namespace
+
+int DirectorySearch::First(const std::string &pattern, unsigned attributes, FoundEntry &entry) {
+  state_.reset();
+  if (pattern.size() > kMaxBoardPath) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  // A pattern that names a directory ("C:\BBS\") matches nothing.
+  if (pattern.empty() || pattern.back() == '\\' || pattern.back() == '/' || pattern.back() == ':') {
+    errno = ENOENT;
+    return 0;
+  }
+  auto state = std::make_unique<State>();
+  state->attributes = attributes;
+  struct __finddata64_t data;
+  state->handle = _findfirst64(pattern.c_str(), &data);
+  if (state->handle == -1) return 0;
+  if (Accept(data, attributes, entry)) {
+    state_ = std::move(state);
+    return 1;
+  }
+  state_ = std::move(state);
+  if (Next(entry)) return 1;
+  state_.reset();
+  errno = ENOENT;
+  return 0;
+}
+
+int DirectorySearch::Next(FoundEntry &entry) {
+  if (!state_ || state_->handle == -1) return 0;
+  struct __finddata64_t data;
+  while (_findnext64(state_->handle, &data) == 0) {
+    if (Accept(data, state_->attributes, entry)) return 1;
+  }
+  return 0;
+}
+
+}  // namespace plat

@@ -1,0 +1,165 @@
+// Runs a program as a child process on Windows and collects its standard
+// output.
+//
+// A console program's standard output is in text mode there, so every line
+// feed it prints reaches the pipe as CR LF.  The collected output gets one
+// CR before each LF removed, which undoes exactly that translation: the
+// tests then compare the same texts on both hosts, including the lone
+// carriage returns of progress lines.
+#include <windows.h>
+#undef DeleteFile
+#undef RemoveDirectory
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "test_support.h"
+
+namespace vt {
+namespace {
+
+// One argument quoted so that the runtime's command-line parser gives it
+// back unchanged: backslashes are literal unless they precede a quote.
+std::string QuoteArgument(const std::string &arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) return arg;
+  std::string out = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') out.append(backslashes * 2 + 1, '\\');
+    else out.append(backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, '\\');
+  out += '"';
+  return out;
+}
+
+// The paths of the built programs are the build machine's paths.  When
+// that machine is a POSIX host whose tests run under Wine, its root is
+// drive Z:, so "/work/x.exe" is reached as "Z:\work\x.exe".
+std::string WindowsProgramPath(const std::string &exe) {
+  if (exe.empty() || exe[0] != '/') return exe;
+  std::string path = "Z:" + exe;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+std::string UpperName(const std::string &entry) {
+  std::string name = entry.substr(0, entry.find('=', entry.empty() || entry[0] != '=' ? 0 : 1));
+  for (char &c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return name;
+}
+
+// The parent's environment with the requested changes, as the block that
+// CreateProcess wants: NAME=VALUE texts, sorted by name ignoring case, each
+// ended by a zero byte, and one more zero byte at the end.  Names are
+// compared ignoring case, as Windows does.
+std::string EnvironmentBlock(const std::map<std::string, std::string> &changes) {
+  std::vector<std::string> entries;
+  if (char *env = GetEnvironmentStringsA()) {
+    for (const char *p = env; *p; p += std::strlen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsA(env);
+  }
+  for (const auto &[name, value] : changes) {
+    std::string key = UpperName(name + "=");
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const std::string &e) { return UpperName(e) == key; }),
+                  entries.end());
+    if (!value.empty()) entries.push_back(name + "=" + value);
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const std::string &a, const std::string &b) { return UpperName(a) < UpperName(b); });
+  std::string block;
+  for (const std::string &e : entries) {
+    block += e;
+    block += '\0';
+  }
+  block += '\0';
+  return block;
+}
+
+struct HandleOwner {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ~HandleOwner() { Reset(); }
+  void Reset() {
+    if (h != INVALID_HANDLE_VALUE && h != nullptr) CloseHandle(h);
+    h = INVALID_HANDLE_VALUE;
+  }
+};
+
+}  // namespace
+
+RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
+              const std::map<std::string, std::string> &env) {
+  RunResult result;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HandleOwner readEnd, writeEnd, input, errors;
+  if (!CreatePipe(&readEnd.h, &writeEnd.h, &inherit, 0)) return result;
+  SetHandleInformation(readEnd.h, HANDLE_FLAG_INHERIT, 0);
+  input.h = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE parentErrors = GetStdHandle(STD_ERROR_HANDLE);
+  if (parentErrors && parentErrors != INVALID_HANDLE_VALUE)
+    DuplicateHandle(GetCurrentProcess(), parentErrors, GetCurrentProcess(), &errors.h, 0, TRUE,
+                    DUPLICATE_SAME_ACCESS);
+
+  std::string program = WindowsProgramPath(exe);
+  std::string commandLine = QuoteArgument(program);
+  for (const std::string &a : args) commandLine += " " + QuoteArgument(a);
+  std::vector<char> commandBuffer(commandLine.begin(), commandLine.end());
+  commandBuffer.push_back('\0');
+  std::string block = EnvironmentBlock(env);
+
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.h;
+  startup.hStdOutput = writeEnd.h;
+  startup.hStdError = errors.h != INVALID_HANDLE_VALUE ? errors.h : writeEnd.h;
+  PROCESS_INFORMATION process;
+  std::memset(&process, 0, sizeof process);
+  if (!CreateProcessA(program.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0, block.data(),
+                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
+    result.status = 127;  // as a failed start reports on POSIX
+    return result;
+  }
+  HandleOwner processHandle, threadHandle;
+  processHandle.h = process.hProcess;
+  threadHandle.h = process.hThread;
+  // Only the child may hold the pipe's write end, or reading never ends.
+  writeEnd.Reset();
+  input.Reset();
+  errors.Reset();
+
+  std::string raw;
+  char buf[4096];
+  DWORD n = 0;
+  while (::ReadFile(readEnd.h, buf, sizeof buf, &n, nullptr) && n > 0) raw.append(buf, n);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  result.status = static_cast<int>(code);
+
+  result.out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    result.out += raw[i];
+  }
+  return result;
+}
+
+void SetEnv(const std::string &name, const std::string &value) { _putenv_s(name.c_str(), value.c_str()); }
+
+// An empty value removes the variable on Windows.
+void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
+
+bool HostIsPosix() { return false; }
+
+}  // namespace vt
