@@ -33,10 +33,13 @@ int LinkPass(std::vector<LinkEntry> &entries) {
   order.reserve(entries.size());
   for (size_t i = 0; i < entries.size(); ++i)
     if (!entries[i].Excluded) order.push_back(static_cast<uint16_t>(i));
-  std::sort(order.begin(), order.end(), [&entries](uint16_t a, uint16_t b) {
+  auto byKeyThenNumber = [&entries](uint16_t a, uint16_t b) {
     uint32_t ka = entries[a].SubjectKey, kb = entries[b].SubjectKey;
     return ka != kb ? ka < kb : a < b;
-  });
+  };
+  // An area of one subject (or of subjects already in key order) needs no sort.
+  if (!std::is_sorted(order.begin(), order.end(), byKeyThenNumber))
+    std::sort(order.begin(), order.end(), byKeyThenNumber);
 
   int linked = 0;
   size_t groupStart = 0;
