@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -267,6 +268,123 @@ void WriteMessageBase(const Board &b) {
   Write(b.Host("C:\\BBS\\USERS\\LASTCOMB.BBS"), lastComb);
 }
 
+std::string ReadAll(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What sorrel has to do on the sample board: messages past their area's age,
+// count and size limits, deleted ones with attached files, an area whose
+// every message is deleted, the files of a board that is no longer
+// configured, and next-read numbers that must follow the new numbering.
+struct PackMessage {
+  const char *from;
+  const char *to;
+  const char *subject;
+  std::string text;
+  uint8_t attribute = 0;   // 0x01 deleted, 0x10 received, 0x80 exempt
+  uint8_t attribute2 = 0;  // 0x04 files attached, named in the subject
+  int daysAgo = 1;  // written this many days before the board was made
+};
+
+struct PackArea {
+  uint16_t number;
+  const char *name;
+  uint8_t type;
+  uint8_t flags;  // 0x10 fast mail check, 0x20 erase attachments of deleted messages
+  uint8_t keepDays;
+  uint16_t maxMsgs;
+  uint16_t maxKilobytes;
+  std::vector<PackMessage> messages;
+};
+
+void WriteSorrelAreas(const Board &b) {
+  std::string lines(600, '=');
+  const std::vector<PackArea> areas = {
+      {8, "Announcements", 0, 0x30, 30, 0, 0,
+       {{"Mira Olsen", "All", "Board rules", "Be nice.\r\n", 0x80, 0, 900},
+        {"Mira Olsen", "All", "Summer picnic", "Sunday at noon.\r\n", 0, 0, 200},
+        {"Mira Olsen", "Tom Reyes", "C:\\BBS\\ATTACH\\~@0000A1\\PICNIC.GIF", "The photo.\r\n", 0x01, 0x04, 20},
+        {"Mira Olsen", "Ada Kwan", "C:\\BBS\\ATTACH\\~@0000A2\\RULES.TXT", "The rules as a file.\r\n", 0, 0x04, 10},
+        {"Ada Kwan", "Mira Olsen", "New year meeting", "Who is coming?\r\n", 0, 0, 2}}},
+      {9, "Busy Echo", 2, 0x10, 0, 5, 0, {}},
+      {10, "Big Files Talk", 6, 0x10, 0, 0, 2, {}},
+      {11, "Purged Area", 2, 0x20, 0, 0, 0,
+       {{"Old Timer", "All", "C:\\BBS\\ATTACH\\~@0000B1\\SPAM.ZIP", "Spam.\r\n", 0x01, 0x04},
+        {"Old Timer", "All", "More spam", "Spam again.\r\n", 0x01}}},
+  };
+  std::vector<PackArea> filled = areas;
+  for (int i = 1; i <= 9; ++i)
+    filled[1].messages.push_back({i % 2 ? "Lee Park" : "Sam Ito", i == 4 ? "Mira Olsen" : "All",
+                                  i == 1 ? "Echo rules" : "RE:Echo rules",
+                                  "Message " + std::to_string(i) + " of the busy echo.\r\n",
+                                  static_cast<uint8_t>(i == 1 ? 0x80 : (i == 6 ? 0x01 : 0))});
+  for (int i = 1; i <= 4; ++i)
+    filled[2].messages.push_back({"Kim Vos", "Tom Reyes", "Long listing", lines + "\r\n" + std::to_string(i)});
+
+  fs::path msgs = b.Host("C:\\BBS\\MESSAGES.VLM"), lastCombPath = b.Host("C:\\BBS\\USERS\\LASTCOMB.BBS");
+  std::string areaRecords = ReadAll(msgs), lastComb = ReadAll(lastCombPath);
+  std::string counts = ReadAll(b.Host("C:\\BBS\\MSG\\MSGCOUNT.BBS"));
+  const size_t blocks = kMaxMsgAreas / 16;
+  for (const PackArea &area : filled) {
+    std::string r(272, '\0');
+    std::memset(&r[1], 0x20, 119);
+    PutPas(r, 0, area.name);
+    r[120] = static_cast<char>(area.type);
+    r[122] = static_cast<char>(area.flags);
+    r[125] = static_cast<char>(area.keepDays);
+    PutU16(r, 127, area.maxMsgs);
+    PutU16(r, 129, area.maxKilobytes);
+    std::memset(&r[131], 0x3C, 16);
+    areaRecords.replace((area.number - 1) * 272u, 272, r);
+
+    std::string headers, texts;
+    for (size_t i = 0; i < area.messages.size(); ++i) {
+      const PackMessage &m = area.messages[i];
+      std::string h(186, '\0');
+      PutU32(h, 4, static_cast<uint32_t>(texts.size()));
+      PutU32(h, 8, static_cast<uint32_t>(m.text.size()));
+      std::memset(&h[12], 0x11, 18);
+      h[30] = static_cast<char>(m.attribute);
+      h[31] = static_cast<char>(m.attribute2);
+      std::time_t when = std::time(nullptr) - std::time_t(m.daysAgo) * 86400;
+      std::tm local = *std::localtime(&when);
+      PutU32(h, 33, DosDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, 9, 0));
+      PutPas(h, 41, m.to);
+      PutPas(h, 77, m.from);
+      PutPas(h, 113, m.subject);
+      headers += h;
+      texts += m.text;
+      if (m.attribute2 & 0x04) {
+        // The attached file, in its per-message directory.
+        fs::path file = b.Host(m.subject);
+        fs::create_directories(file.parent_path());
+        Write(file, "attached file\r\n");
+      }
+    }
+    char number[8];
+    std::snprintf(number, sizeof number, "%05u", area.number);
+    Write(b.Host(std::string("C:\\BBS\\MSG\\AREA1\\MH") + number + ".BBS"), headers);
+    Write(b.Host(std::string("C:\\BBS\\MSG\\AREA1\\MT") + number + ".BBS"), texts);
+    PutU16(counts, (area.number - 1) * 2u, static_cast<uint16_t>(area.messages.size()));
+    for (size_t u = 0; u < std::size(kUsers); ++u) {
+      size_t k = area.number - 1u;
+      uint16_t next = static_cast<uint16_t>(u == 0 ? 1 : 2 + (u * 2) % (area.messages.size() + 1));
+      PutU16(lastComb, (u * blocks + k / 16) * 34 + (k % 16) * 2 + 2, next);
+    }
+  }
+  Write(msgs, areaRecords);
+  Write(lastCombPath, lastComb);
+  Write(b.Host("C:\\BBS\\MSG\\MSGCOUNT.BBS"), counts);
+
+  // Area 12 is no longer configured, but its files are still there.
+  Write(b.Host("C:\\BBS\\MSG\\AREA1\\MH00012.BBS"), std::string(186, '\0'));
+  Write(b.Host("C:\\BBS\\MSG\\AREA1\\MT00012.BBS"), "");
+  Write(b.Host("C:\\BBS\\MSG\\MSGDLTD.BBS"), "deleted since the last run\r\n");
+  // A per-message directory the board emptied itself.
+  fs::create_directories(b.Host("C:\\BBS\\ATTACH\\~@0000C1\\"));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -280,6 +398,7 @@ int main(int argc, char **argv) {
   WriteFileAreas(b);
   WriteQuestionnaire(b);
   WriteMessageBase(b);
+  WriteSorrelAreas(b);
   // Each program's part of the board is written by a function of its own below.
   std::printf("Sample board written to %s (drive C: stands for it)\n", b.root.string().c_str());
   return 0;

@@ -64,3 +64,30 @@ for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
 echo "##### after linking"
 for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
 show LOGS/LNK1.LOG
+
+areas() {  # one line per area file: messages, those marked deleted, text bytes
+  local f n i del
+  for f in MSG/AREA1/MH*.BBS; do
+    n=$(( $(stat -c %s "$f") / 186 ))
+    del=0
+    for ((i = 0; i < n; i++)); do
+      del=$(( del + ($(od -An -t u1 -j $((i * 186 + 30)) -N 1 "$f") & 1) ))
+    done
+    printf '  %s  %3d messages, %3d marked deleted, %6d bytes of text\n' "$f" "$n" "$del" \
+      "$(stat -c %s "${f/MH/MT}" 2>/dev/null || echo 0)"
+  done
+  echo "  attach directory: $(cd ATTACH && find . -mindepth 1 | sort | tr '\n' ' ')"
+}
+
+echo
+echo "##### sorrel: pack and renumber every area, link marked ones, fast mail for known users, remove old boards"
+echo "----- before"
+areas
+"$build/sorrel/sorrel" -LINK -FASTMAIL -CLEANUP
+echo "----- after"
+areas
+echo "----- MSGCOUNT.BBS (messages per area 1 to 16)"
+od -An -t u2 -N 32 MSG/MSGCOUNT.BBS
+echo "----- MSGFAST.BBS (name key, area, message)"
+od -An -v -t x4 -t u2 -w8 MSG/MSGFAST.BBS | paste - - | awk '{printf "  %s  area %s  message %s\n", $1, $5, $6}'
+show LOGS/MSG1.LOG
