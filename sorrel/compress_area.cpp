@@ -428,7 +428,8 @@ void PackArea(Area &a, uint16_t &count) {
       uint16_t v = GetNextRead(hLastComb, uint16_t(u), a.number);
       if (v <= 1) continue;
       uint16_t renumbered = v > a.total ? uint16_t(a.kept + 1) : a.pack[v - 1].NewNumber;
-      content.nextReads.push_back({uint16_t(u), renumbered});
+      // A number that stays the same needs no write: the bytes are the same.
+      if (renumbered != v) content.nextReads.push_back({uint16_t(u), renumbered});
     }
   }
   int64_t result = Replace(a, journal, content, true);

@@ -80,8 +80,9 @@ int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal) {
     Report("creating", files.journal);
     return 0;
   }
-  if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature) ||
-      !plat::FlushFile(journal.get())) {
+  // The signature stays in the stream's buffer until the content follows:
+  // an empty journal is recognised as ours just as well.
+  if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature)) {
     Report("writing", files.journal);
     journal.reset();
     DeleteAreaFile(files.journal);

@@ -2,8 +2,8 @@
 //
 // Packing never changes the live files MHnnnnn.BBS and MTnnnnn.BBS until
 // their replacements are complete on disk:
-//   1. MHnnnnn.PKJ is created with a signature and synced: from here on the
-//      files below are provably ours.
+//   1. MHnnnnn.PKJ is created and begins with a signature: from here on the
+//      files below are provably ours (an empty one counts as ours too).
 //   2. The new files MHnnnnn.NEW and MTnnnnn.NEW are written and synced; the
 //      journal gets what must happen after the switch (next-read numbers,
 //      attachments of deleted messages) and is synced.
