@@ -338,9 +338,17 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
       int64_t want = h.TextLength > 0 ? h.TextLength : 0;
       int64_t copied = 0;
       if (want > 0 && position != int64_t(h.TextStart)) {
-        position = std::fseek(oldText.get(), long(h.TextStart), SEEK_SET) == 0 ? int64_t(h.TextStart) : -1;
+        // A start the stream cannot reach (beyond what a long holds on some
+        // hosts) must not pass for an empty text.
+        bool reachable = int64_t(long(h.TextStart)) == int64_t(h.TextStart);
+        if (!reachable) errno = EOVERFLOW;
+        if (!reachable || std::fseek(oldText.get(), long(h.TextStart), SEEK_SET) != 0) {
+          PrintFailure("reading", a.files.text);
+          return 0;
+        }
+        position = h.TextStart;
       }
-      while (copied < want && position >= 0) {
+      while (copied < want) {
         size_t piece = static_cast<size_t>(std::min<int64_t>(int64_t(kCopyPiece), want - copied));
         size_t read = std::fread(copy.data(), 1, piece, oldText.get());
         if (read == 0) break;
