@@ -6,6 +6,7 @@
 // The board's records hold DOS paths on drive C: (C:\BBS\...).  Run the
 // programs with VLM_DRIVE_C=<directory> and VLM=C:\BBS\ so that drive C:
 // stands for the directory given here.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -385,6 +386,54 @@ void WriteSorrelAreas(const Board &b) {
   fs::create_directories(b.Host("C:\\BBS\\ATTACH\\~@0000C1\\"));
 }
 
+// The files in the file areas' directories: names the fast-find index takes
+// (8+4, upper or lower case, A.B.C), names it leaves out (longer names and
+// extensions, the listing files), a hidden file and a subdirectory, an area
+// whose directory is empty.  SYSINFO.BBS was last written yesterday, so the
+// index run also starts the board's daily counters afresh.
+void WriteFileAreaContents(const Board &b) {
+  struct SampleFile {
+    const char *path;
+    size_t size;
+  };
+  const SampleFile files[] = {
+      {"C:\\BBS\\FILES\\UPLOADS\\newtool.zip", 12345},
+      {"C:\\BBS\\FILES\\UPLOADS\\Upload Notes.txt", 300},
+      {"C:\\BBS\\FILES\\UPLOADS\\.partial", 4096},
+      {"C:\\BBS\\FILES\\UPLOADS\\FILES.BBS", 120},
+      {"C:\\BBS\\FILES\\UTILS\\PKUNZIP.EXE", 29378},
+      {"C:\\BBS\\FILES\\UTILS\\LIST.COM", 1234},
+      {"C:\\BBS\\FILES\\UTILS\\readme", 800},
+      {"C:\\BBS\\FILES\\UTILS\\installer.html", 2048},
+      {"C:\\BBS\\FILES\\UTILS\\FILES.BBS", 200},
+      {"C:\\BBS\\FILES\\UTILS\\FILES.BAK", 180},
+      {"C:\\BBS\\FILES\\UTILS\\SFFILES.BBS", 90},
+      {"C:\\BBS\\FILES\\UTILS\\OLD\\OLDTOOL.EXE", 5000},
+      {"C:\\BBS\\FILES\\GAMES\\DOOM.ZIP", 30000},
+      {"C:\\BBS\\FILES\\GAMES\\_chess.zip", 7000},
+      {"C:\\BBS\\FILES\\GAMES\\~tetris.arj", 6000},
+      {"C:\\BBS\\FILES\\GAMES\\1stgame.zip", 1023},
+      {"C:\\BBS\\FILES\\GAMES\\VERYLONGNAME", 10},
+      {"C:\\BBS\\FILES\\GAMES\\readme", 1},
+      {"C:\\BBS\\FILES\\SYSOP\\SYSOP.DOC", 4000},
+      {"C:\\BBS\\FILES\\SYSOP\\a.b.c", 3},
+      {"C:\\BBS\\FILES\\DOCS\\MANUAL.TXT", 20000},
+      {"C:\\BBS\\FILES\\DOCS\\FAQ.TXT", 3000},
+      {"C:\\BBS\\FILES\\DOCS\\FILES.BBS", 64},
+  };
+  for (const SampleFile &f : files) Write(b.Host(f.path), std::string(f.size, 'x'));
+
+  std::string sysInfo(168, '\0');
+  for (size_t i = 0; i < sysInfo.size(); ++i) sysInfo[i] = static_cast<char>(i);  // the board's own values
+  PutU32(sysInfo, 40, 0);                                                         // file kilobytes
+  PutU16(sysInfo, 44, 3);                                                         // daily counters
+  PutU16(sysInfo, 46, 1);
+  PutU16(sysInfo, 48, 4);
+  fs::path sysInfoPath = b.Host("C:\\BBS\\SYSINFO.BBS");
+  Write(sysInfoPath, sysInfo);
+  fs::last_write_time(sysInfoPath, fs::file_time_type::clock::now() - std::chrono::hours(24));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -399,6 +448,7 @@ int main(int argc, char **argv) {
   WriteQuestionnaire(b);
   WriteMessageBase(b);
   WriteSorrelAreas(b);
+  WriteFileAreaContents(b);
   // Each program's part of the board is written by a function of its own below.
   std::printf("Sample board written to %s (drive C: stands for it)\n", b.root.string().c_str());
   return 0;
