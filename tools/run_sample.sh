@@ -91,3 +91,30 @@ od -An -t u2 -N 32 MSG/MSGCOUNT.BBS
 echo "----- MSGFAST.BBS (name key, area, message)"
 od -An -v -t x4 -t u2 -w8 MSG/MSGFAST.BBS | paste - - | awk '{printf "  %s  area %s  message %s\n", $1, $5, $6}'
 show LOGS/MSG1.LOG
+
+index_summary() {  # FFIDX.BBS, FFPTR.BBS and the system information, readable
+  echo "----- FFIND/FFIDX.BBS (sorted: name, area, size)"
+  perl -e 'open F, "<:raw", $ARGV[0] or die; while (read(F, $r, 20) == 20) {
+             ($len, $name, $area, $res, $size) = unpack "C a12 v C l<", $r;
+             printf "  %4d  %s  area %2d  %7d bytes\n", $n++, $name, $area, $size } ' FFIND/FFIDX.BBS
+  echo "----- FFIND/FFPTR.BBS (first record of each letter pair in use)"
+  perl -e 'open F, "<:raw", $ARGV[0] or die; read(F, $t, 2920) == 2920 or die "short table\n";
+           @e = unpack "l<730", $t;
+           for $i (0 .. 727) { next if $e[$i] < 0; $l = chr(65 + int($i / 28)); $s = $i % 28;
+             $p = $s == 0 ? "$l + below A" : $s == 27 ? "$l + above Z" : $l . chr(64 + $s);
+             printf "  %-13s record %d\n", $p, $e[$i] }
+           printf "  %-13s record %d\n", "above Z", $e[728] if $e[728] >= 0;
+           printf "  %d records in the index\n", $e[729]' FFIND/FFPTR.BBS
+  echo "----- SYSINFO.BBS"
+  perl -e 'open F, "<:raw", $ARGV[0] or die; read(F, $r, 168);
+           ($kb, @c) = unpack "x40 l< v3", $r;
+           printf "  files in the file areas: %d KB; daily counters %d %d %d\n", $kb, @c' SYSINFO.BBS
+}
+
+echo
+echo "##### marten: build and sort the fast-find index of the file areas"
+echo "----- file area directories"
+(cd FILES && find . -mindepth 1 | sort | sed 's/^\.\//  /')
+"$build/marten/marten" -BUILD
+index_summary
+show LOGS/IDX1.LOG
