@@ -204,7 +204,7 @@ int RecoverArea(uint16_t area) {
     std::string text = "Finishing interrupted packing of " + files.header;
     std::printf("%s\n", text.c_str());
     WriteSystemLog(text);
-    return ApplyCommitted(files, content);
+    if (!ApplyCommitted(files, content)) return 0;
   }
   if (ExistFile(files.journal)) {
     if (!JournalIsOurs(files.journal)) {
