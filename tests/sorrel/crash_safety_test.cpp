@@ -114,7 +114,23 @@ vt::RunResult RunWithFault(st::Board &b, long at, const char *mode) {
   return b.Run(kArgs, {{"VLM_FAULT_AT", std::to_string(at)}, {"VLM_FAULT_MODE", mode}});
 }
 
-TEST(CrashSafety, EveryFaultOfARunIsRecoveredByTheNextRun) {
+// Operations of an undisturbed run: the first fault position that no
+// longer ends the process, found by halving.
+long CountOperations() {
+  long low = 1, high = 4096;  // low is reached, high is not
+  while (high - low > 1) {
+    long mid = (low + high) / 2;
+    st::Board b;
+    Build(b);
+    (RunWithFault(b, mid, "exit").status == 86 ? low : high) = mid;
+  }
+  return low;
+}
+
+class CrashSafetyEvery : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(CrashSafetyEvery, FaultOfARunIsRecoveredByTheNextRun) {
+  const bool fail = std::string(GetParam()) == "fail";
   Snapshot original, once, twice;
   {
     st::Board b;
@@ -132,48 +148,45 @@ TEST(CrashSafety, EveryFaultOfARunIsRecoveredByTheNextRun) {
   ASSERT_FALSE(once.count("ATTACH/~@000001"));
   Snapshot packedAreas = AreaFiles(once);
 
-  long operations = 0;
-  for (const char *mode : {"exit", "fail"}) {
-    bool fail = std::string(mode) == "fail";
-    for (long at = 1;; ++at) {
-      SCOPED_TRACE(std::string(mode) + " at operation " + std::to_string(at));
-      st::Board b;
-      Build(b);
-      vt::RunResult faulted = RunWithFault(b, at, mode);
-      if (!fail && faulted.status == 0) {
-        operations = at - 1;
-        break;
+  const long operations = CountOperations();
+  // The run must really be cut at many places.
+  ASSERT_GT(operations, 40);
+  for (long at = 1; at <= operations; ++at) {
+    SCOPED_TRACE(std::string(GetParam()) + " at operation " + std::to_string(at));
+    st::Board b;
+    Build(b);
+    vt::RunResult faulted = RunWithFault(b, at, GetParam());
+    ASSERT_EQ(faulted.status, fail ? 0 : 86);
+    if (fail) {
+      // A failure leaves each area as it was or as packed, never between.
+      Snapshot now = AreaFiles(Files(b));
+      for (const auto &[name, bytes] : original) {
+        auto packed = packedAreas.find(name);
+        auto live = now.find(name);
+        bool asBefore = live != now.end() && live->second == bytes;
+        bool asPacked = packed == packedAreas.end() ? live == now.end()
+                                                    : live != now.end() && live->second == packed->second;
+        ASSERT_TRUE(asBefore || asPacked) << name << "\n" << faulted.out;
       }
-      if (fail && at > operations) break;
-      ASSERT_EQ(faulted.status, fail ? 0 : 86);
-      if (fail) {
-        // A failure leaves each area as it was or as packed, never between.
-        Snapshot now = AreaFiles(Files(b));
-        for (const auto &[name, bytes] : original) {
-          auto packed = packedAreas.find(name);
-          auto live = now.find(name);
-          bool asBefore = live != now.end() && live->second == bytes;
-          bool asPacked = packed == packedAreas.end() ? live == now.end()
-                                                      : live != now.end() && live->second == packed->second;
-          ASSERT_TRUE(asBefore || asPacked) << name << "\n" << faulted.out;
-        }
-      }
-      ASSERT_EQ(b.Run(kArgs).status, 0);
-      Snapshot after = Files(b);
-      if (fail) {
-        // A failed delete of an attachment is silent, so the file of a
-        // removed message may stay; every other file is as undisturbed.
-        for (const char *left : {"ATTACH/~@000001/GONE.ZIP", "ATTACH/~@000001", "ATTACH/~@000003/EMPTY.ZIP",
-                                 "ATTACH/~@000003"})
-          if (!once.count(left)) after.erase(left);
-      }
-      ASSERT_EQ(Diff(after, once), "") << faulted.out;
     }
+    ASSERT_EQ(b.Run(kArgs).status, 0);
+    Snapshot after = Files(b);
+    if (fail) {
+      // A failed delete of an attachment is silent, so the file of a
+      // removed message may stay; every other file is as undisturbed.
+      for (const char *left : {"ATTACH/~@000001/GONE.ZIP", "ATTACH/~@000001", "ATTACH/~@000003/EMPTY.ZIP",
+                               "ATTACH/~@000003"})
+        if (!once.count(left)) after.erase(left);
+    }
+    ASSERT_EQ(Diff(after, once), "") << faulted.out;
   }
-  // The run must really have been cut at many places.
-  EXPECT_GT(operations, 40);
-  std::printf("faults injected at each of %ld operations, in both modes\n", operations);
+  std::printf("%s injected at each of %ld operations\n", GetParam(), operations);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, CrashSafetyEvery, ::testing::Values("exit", "fail"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                           return std::string(info.param) == "exit" ? "ProcessEnds" : "OperationFails";
+                         });
 
 // Files that are not provably ours stop packing instead of being overwritten.
 TEST(CrashSafety, ForeignFilesUnderOurNamesAreNeverTouched) {
