@@ -129,6 +129,22 @@ TEST_F(MartenIndex, DirectoryYieldsOnlyOrdinaryFilesWithShortNames) {
   EXPECT_EQ(TotalKilobytes + TotalBytes, 0);
 }
 
+TEST_F(MartenIndex, SizesOfTwoGigabytesAndMoreNeverLowerTheTotal) {
+  vt::MakeDirs(dir / "AREA");
+  const uintmax_t big = (uintmax_t{1} << 31) + 5000;  // sparse: no disk space used
+  vt::WriteFile(dir / "AREA/BIG.ISO", "");
+  std::filesystem::resize_file(dir / "AREA/BIG.ISO", big);
+  plat::UniqueFile index(plat::OpenFile(dir.Board() + "OUT.BBS", plat::Access::Write, plat::Share::Exclusive,
+                                        plat::Mode::Binary));
+  TotalKilobytes = TotalBytes = 0;
+  EXPECT_EQ(AddDirectory(dir.Board() + "AREA\\", 1, index.get()), 1);
+  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  // The record keeps the low 32 bits; the total counts them unsigned.
+  EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), Record("BIG     .ISO", 1, static_cast<int32_t>(uint32_t(big))));
+  EXPECT_EQ(TotalKilobytes, 2097152 + 4);
+  EXPECT_EQ(TotalBytes, 5000 % 1024);
+}
+
 TEST(CompFastIndexTest, NameBytesUnsignedThenAreaNothingElse) {
   FastIndexRecord a{}, b{};
   std::memcpy(a.Name, "AB      .ZIP", 12);
