@@ -14,7 +14,7 @@ if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! [ -d /usr/i
   fi
 fi
 build=$root/build/sample
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVLM_TESTS=OFF -DVLM_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 
 board=${1:-$root/build/sample-board}
