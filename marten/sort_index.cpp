@@ -98,12 +98,8 @@ int SortOpenIndex(FILE *index, const std::string &indexName) {
   }
 
   auto *records = reinterpret_cast<FastIndexRecord *>(block.get());
-  std::sort(records, records + count, [](const FastIndexRecord &a, const FastIndexRecord &b) {
-    // The same order as CompareRecords; memcmp compares unsigned bytes and
-    // only its sign is needed here.
-    int byName = std::memcmp(a.Name, b.Name, sizeof a.Name);
-    return byName != 0 ? byName < 0 : a.Area < b.Area;
-  });
+  std::sort(records, records + count,
+            [](const FastIndexRecord &a, const FastIndexRecord &b) { return CompareRecords(a, b) < 0; });
 
   int written = 1;
   if (std::fseek(index, 0, SEEK_SET) != 0 || !plat::WriteBytes(index, block.get(), bytes) || std::fflush(index) != 0) {
