@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,6 +27,35 @@
 #include "text.h"
 
 namespace fs = std::filesystem;
+
+// Live heap bytes and their high-water mark, kept by replacing the global
+// allocation functions: the build must stay flat however many files it sees.
+namespace {
+size_t LiveBytes = 0;
+size_t MostLiveBytes = 0;
+constexpr size_t kSizeSlot = alignof(std::max_align_t);
+}  // namespace
+
+void *operator new(size_t size) {
+  auto *block = static_cast<unsigned char *>(std::malloc(kSizeSlot + size));
+  if (block == nullptr) throw std::bad_alloc();
+  std::memcpy(block, &size, sizeof size);
+  LiveBytes += size;
+  MostLiveBytes = std::max(MostLiveBytes, LiveBytes);
+  return block + kSizeSlot;
+}
+void operator delete(void *p) noexcept {
+  if (p == nullptr) return;
+  auto *block = static_cast<unsigned char *>(p) - kSizeSlot;
+  size_t size;
+  std::memcpy(&size, block, sizeof size);
+  LiveBytes -= size;
+  std::free(block);
+}
+void *operator new[](size_t size) { return ::operator new(size); }
+void operator delete[](void *p) noexcept { ::operator delete(p); }
+void operator delete(void *p, size_t) noexcept { ::operator delete(p); }
+void operator delete[](void *p, size_t) noexcept { ::operator delete(p); }
 
 namespace {
 
@@ -155,6 +186,10 @@ int main(int argc, char **argv) {
   double floorStd = Best(5, [&] { EnumerateWithStandardLibrary(root); });
   double floorSearch = Best(5, [&] { EnumerateWithDirectorySearch(root); });
   double build = Best(5, [&] { ProcessFilePath(); });
+  size_t before = LiveBytes;
+  MostLiveBytes = LiveBytes;
+  ProcessFilePath();
+  size_t buildHeap = MostLiveBytes - before;
   long indexed = static_cast<long>(fs::file_size(root / "FFIDX.BBS") / sizeof(FastIndexRecord));
 
   std::printf("\nbuild: %ld files, %ld indexed\n", files, indexed);
@@ -163,6 +198,7 @@ int main(int argc, char **argv) {
               floorSearch / floorStd);
   std::printf("  ProcessFilePath                      %8.1f ms  (%.2f x standard library, %.2f x directory search)\n",
               build * 1e3, build / floorStd, build / floorSearch);
+  std::printf("  heap peak of the build               %8.1f KB\n", buildHeap / 1024.0);
 
   std::string indexName = board + "FFIDX.BBS";
   WriteRandomIndex(root / "FFIDX.BBS", sortRecords);
