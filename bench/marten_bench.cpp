@@ -36,26 +36,27 @@ size_t MostLiveBytes = 0;
 constexpr size_t kSizeSlot = alignof(std::max_align_t);
 }  // namespace
 
-void *operator new(size_t size) {
-  auto *block = static_cast<unsigned char *>(std::malloc(kSizeSlot + size));
+// Each block carries its size in front of what the caller gets.  Kept out
+// of line: inlined next to a standard container, the compiler mistakes the
+// pair for mismatched allocation calls.
+[[gnu::noinline]] void *operator new(size_t size) {
+  void *block = std::malloc(kSizeSlot + size);
   if (block == nullptr) throw std::bad_alloc();
-  std::memcpy(block, &size, sizeof size);
+  *static_cast<size_t *>(block) = size;
   LiveBytes += size;
   MostLiveBytes = std::max(MostLiveBytes, LiveBytes);
-  return block + kSizeSlot;
+  return static_cast<char *>(block) + kSizeSlot;
 }
-void operator delete(void *p) noexcept {
+[[gnu::noinline]] void operator delete(void *p) noexcept {
   if (p == nullptr) return;
-  auto *block = static_cast<unsigned char *>(p) - kSizeSlot;
-  size_t size;
-  std::memcpy(&size, block, sizeof size);
-  LiveBytes -= size;
+  void *block = static_cast<char *>(p) - kSizeSlot;
+  LiveBytes -= *static_cast<size_t *>(block);
   std::free(block);
 }
-void *operator new[](size_t size) { return ::operator new(size); }
-void operator delete[](void *p) noexcept { ::operator delete(p); }
-void operator delete(void *p, size_t) noexcept { ::operator delete(p); }
-void operator delete[](void *p, size_t) noexcept { ::operator delete(p); }
+void *operator new[](size_t size) { return operator new(size); }
+void operator delete[](void *p) noexcept { operator delete(p); }
+void operator delete(void *p, size_t) noexcept { operator delete(p); }
+void operator delete[](void *p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
