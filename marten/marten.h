@@ -55,7 +55,7 @@ extern int32_t TotalKilobytes;
 extern int32_t TotalBytes;
 extern int32_t FastIndexPointers[kIndexPointerCount];
 
-// Attempts at the system information lock and the wait between two.
+// Attempts at the system information lock before GetSysInfo gives up.
 inline constexpr int kSysInfoLockAttempts = 17;
 // Seconds between two lock attempts; tests shorten it.
 extern unsigned SysInfoRetrySeconds;
