@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform.h"
+
 #pragma pack(push, 1)
 struct FilePathRecord {
   uint8_t AreaPath[123];  // length-prefixed directory with its trailing backslash; length 0 = unused
@@ -15,3 +17,9 @@ struct FilePathRecord {
 static_assert(sizeof(FilePathRecord) == 256);
 static_assert(offsetof(FilePathRecord, AreaPath) == 0);
 static_assert(offsetof(FilePathRecord, AreaSecurity) == 123);
+
+// Finds the area file (FILEPATH.<node> in the system directory, FILEPATH.VLM
+// in the current one, then in the system directory) and opens it for
+// reading with a stream buffer of `bufferSize` bytes.  On failure prints
+// what went wrong and returns null.
+plat::UniqueFile OpenFilePathFile(size_t bufferSize);

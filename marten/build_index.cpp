@@ -89,18 +89,8 @@ void StoreFileKilobytes(int32_t kilobytes) {
 
 // Reads every area record and indexes the directories of the areas in use.
 void IndexFileAreas(FILE *index) {
-  std::string areaFile;
-  FindDataFilePath("FILEPATH", areaFile);
-  if (areaFile.empty()) {
-    std::printf("FILEPATH.VLM not found\n");
-    return;
-  }
-  plat::UniqueFile areas(plat::OpenFile(areaFile, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), areaFile.c_str());
-    return;
-  }
-  if (!plat::SetStreamBuffer(areas.get(), kAreaFileBuffer)) std::printf("Failed to Setup FILEPATH.VLM Buffer\n");
+  plat::UniqueFile areas = OpenFilePathFile(kAreaFileBuffer);
+  if (!areas) return;
 
   FilePathRecord record;
   std::string directory;

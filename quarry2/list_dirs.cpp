@@ -61,18 +61,8 @@ void ListDirs() {
     return;
   }
 
-  std::string areaFile;
-  FindDataFilePath("FILEPATH", areaFile);
-  if (areaFile.empty()) {
-    std::printf("FILEPATH.VLM not found\n");
-    return;
-  }
-  plat::UniqueFile areas(plat::OpenFile(areaFile, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), areaFile.c_str());
-    return;
-  }
-  if (!plat::SetStreamBuffer(areas.get(), 262144)) std::printf("Failed to Setup FILEPATH.VLM Buffer\n");
+  plat::UniqueFile areas = OpenFilePathFile(262144);
+  if (!areas) return;
 
   bool writeFailed = false;
   if (first <= last && std::fseek(areas.get(), static_cast<long>((first - 1) * 256), SEEK_SET) == 0) {

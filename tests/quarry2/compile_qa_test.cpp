@@ -2,16 +2,12 @@
 // files are compared byte for byte.
 #include <gtest/gtest.h>
 
+#include "quarry2_frame.h"
 #include "test_support.h"
 #include "text.h"
 
 namespace {
 
-const char kBanner[] =
-    "Quarry2 WIN 95/NT V1.48.  Velmora Utilities 2.\n"
-    "Copyright (c) Velmora.  All Rights Reserved.\n"
-    "Use -? for help\n\n";
-const char kCompleted[] = "\nQUARRY2 Completed\n";
 
 class CompileQA : public ::testing::Test {
  protected:
