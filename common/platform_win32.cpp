@@ -345,13 +345,28 @@ LocalTime GetLocalTime() {
   return lt;
 }
 
+// Asked of the system in its wide form: the runtime's _getcwd and the ANSI
+// call both stop at MAX_PATH, and a deeper current directory must come
+// back whole, so that the callers refuse it as too long instead of working
+// in a cut, different directory.  Converted to the ANSI code page that the
+// other routines take.
 std::string CurrentDirectory() {
-  std::vector<char> buf(MAX_PATH + 1);
-  for (;;) {
-    if (_getcwd(buf.data(), static_cast<int>(buf.size()))) return std::string(buf.data());
-    if (errno != ERANGE || buf.size() > 32768) return std::string();
-    buf.resize(buf.size() * 2);
+  DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  for (int attempt = 0; needed > 0 && attempt < 3; ++attempt) {
+    std::vector<wchar_t> wide(needed + 1);
+    DWORD got = GetCurrentDirectoryW(static_cast<DWORD>(wide.size()), wide.data());
+    if (got == 0) break;
+    if (got >= wide.size()) {
+      needed = got;  // the directory changed in between; try with the new size
+      continue;
+    }
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) break;
+    std::string text(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(got), text.data(), bytes, nullptr, nullptr);
+    return text;
   }
+  return std::string();
 }
 
 void SetFaultInjection(long limit, FaultAction action) {

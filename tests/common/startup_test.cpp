@@ -134,7 +134,10 @@ TEST_F(Startup, SystemDirectoryEndsInOneBackslash) {
   EXPECT_EQ(Init(), "");
   EXPECT_EQ(SystemPath.back(), '\\');
   EXPECT_EQ(SystemPath.find("\\\\"), std::string::npos);
-  EXPECT_EQ(std::filesystem::equivalent(SystemPath.substr(0, SystemPath.size() - 1), cwd.Path()), true);
+  // Both without the trailing separator: Windows' stat refuses "dir\".
+  EXPECT_EQ(std::filesystem::equivalent(SystemPath.substr(0, SystemPath.size() - 1),
+                                        cwd.Path().substr(0, cwd.Path().size() - 1)),
+            true);
 }
 
 TEST_F(Startup, GlobalsAreDerivedFromTheRecords) {

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +19,11 @@ TempDir::TempDir() {
   std::random_device rd;
   fs::path base = fs::temp_directory_path();
   for (;;) {
-    fs::path p = base / ("vlmtest_" + std::to_string(rd()) + std::to_string(rd()));
+    // Short, because boards keep paths in fields of 60 characters and up,
+    // and a Windows temporary directory is already long.
+    char name[16];
+    std::snprintf(name, sizeof name, "vlm%08x", static_cast<unsigned>(rd()));
+    fs::path p = base / name;
     std::error_code ec;
     if (fs::create_directory(p, ec)) {
       path_ = p.string() + static_cast<char>(fs::path::preferred_separator);
