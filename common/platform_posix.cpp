@@ -10,6 +10,7 @@
 // others take flock() locks; the byte-range lock is an open-file-description
 // fcntl lock, which closing another descriptor of the same file cannot drop.
 #include "platform.h"
+#include "platform_shared.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,39 +31,6 @@
 
 namespace plat {
 namespace {
-
-// Longest board path accepted: the board's platform handles 259 characters.
-constexpr size_t kMaxBoardPath = 259;
-
-// ---------------------------------------------------------------- faults
-
-struct FaultState {
-  bool loaded = false;
-  long limit = 0;
-  long count = 0;
-  FaultAction action = FaultAction::FaultFail;
-};
-
-FaultState &Faults() {
-  static FaultState state;
-  if (!state.loaded) {
-    state.loaded = true;
-    if (const char *at = std::getenv("VLM_FAULT_AT")) state.limit = std::strtol(at, nullptr, 10);
-    if (const char *mode = std::getenv("VLM_FAULT_MODE"))
-      state.action = std::strcmp(mode, "exit") == 0 ? FaultAction::FaultExit : FaultAction::FaultFail;
-  }
-  return state;
-}
-
-// Counts one disk-changing operation; true when it is the one to fail.
-bool FaultHere() {
-  FaultState &f = Faults();
-  ++f.count;
-  if (f.limit <= 0 || f.count != f.limit) return false;
-  if (f.action == FaultAction::FaultExit) _exit(86);
-  errno = EIO;
-  return true;
-}
 
 // ---------------------------------------------------------------- paths
 
@@ -260,7 +228,7 @@ bool Writes(Access a) { return a != Access::Read; }
 std::string HostPath(const std::string &boardPath) { return TranslateBoardPath(boardPath); }
 
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
-  if (path.size() > kMaxBoardPath) {
+  if (path.size() > shared::kMaxBoardPath) {
     errno = ENAMETOOLONG;
     return nullptr;
   }
@@ -268,7 +236,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = ENOENT;
     return nullptr;
   }
-  if (Writes(access) && FaultHere()) return nullptr;
+  if (Writes(access) && shared::FaultHere()) return nullptr;
 
   int flags = 0;
   const char *fmode = "rb";
@@ -353,7 +321,7 @@ int CloseFile(FILE *f) {
     buffer = std::move(it->second.buffer);
     Streams().erase(it);
   }
-  bool injected = written && FaultHere();
+  bool injected = written && shared::FaultHere();
   int e = injected ? EIO : 0;
   if (fclose(f) != 0 && !injected) e = errno ? errno : EIO;
   if (e) errno = e;
@@ -370,13 +338,8 @@ int SetStreamBuffer(FILE *f, size_t size) {
   return 1;
 }
 
-int WriteBytes(FILE *f, const void *data, size_t size) {
-  if (FaultHere()) return 0;
-  return fwrite(data, 1, size, f) == size ? 1 : 0;
-}
-
 int FlushFile(FILE *f) {
-  if (FaultHere()) return 0;
+  if (shared::FaultHere()) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
   return fd >= 0 && fsync(fd) == 0 ? 1 : 0;
@@ -390,7 +353,7 @@ int64_t FileLength(FILE *f) {
 }
 
 int TruncateFile(FILE *f, int64_t length) {
-  if (FaultHere()) return 0;
+  if (shared::FaultHere()) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
   return fd >= 0 && ftruncate(fd, static_cast<off_t>(length)) == 0 ? 1 : 0;
@@ -403,31 +366,17 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
   struct tm tm;
   time_t t = st.st_mtime;
   if (!localtime_r(&t, &tm)) return 0;
-  int year = tm.tm_year + 1900 - 1980;
-  if (year < 0) year = 0;
-  dosDateTime = (static_cast<uint32_t>(year & 0x7F) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
-                (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
-                (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+  dosDateTime = shared::DosDateTime(tm);
   return 1;
 }
-
-namespace {
-int CheckedPath(const std::string &path) {
-  if (path.size() > kMaxBoardPath) {
-    errno = ENAMETOOLONG;
-    return 0;
-  }
-  return 1;
-}
-}  // namespace
 
 int RenameFile(const std::string &from, const std::string &to) {
-  if (!CheckedPath(from) || !CheckedPath(to) || FaultHere()) return 0;
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere()) return 0;
   return ::rename(TranslateBoardPath(from).c_str(), TranslateBoardPath(to).c_str()) == 0 ? 1 : 0;
 }
 
 int DeleteFile(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
   struct stat st;
   if (lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -438,14 +387,14 @@ int DeleteFile(const std::string &path) {
 }
 
 int RemoveDirectory(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   return ::rmdir(host.c_str()) == 0 ? 1 : 0;
 }
 
 int MakeDirectory(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   return ::mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
@@ -486,14 +435,7 @@ LocalTime GetLocalTime() {
   time_t now = time(nullptr);
   struct tm tm;
   localtime_r(&now, &tm);
-  LocalTime lt;
-  lt.year = tm.tm_year + 1900;
-  lt.month = tm.tm_mon + 1;
-  lt.day = tm.tm_mday;
-  lt.hour = tm.tm_hour;
-  lt.minute = tm.tm_min;
-  lt.second = tm.tm_sec;
-  return lt;
+  return shared::ToLocalTime(tm);
 }
 
 std::string CurrentDirectory() {
@@ -502,14 +444,6 @@ std::string CurrentDirectory() {
   return std::string(buf.data());
 }
 
-void SetFaultInjection(long limit, FaultAction action) {
-  FaultState &f = Faults();
-  f.limit = limit;
-  f.action = action;
-  f.count = 0;
-}
-
-long FaultOperationCount() { return Faults().count; }
 
 // ---------------------------------------------------------------- search
 
@@ -577,7 +511,7 @@ bool Accept(const struct stat &st, unsigned attributes, FoundEntry &entry) {
 
 int DirectorySearch::First(const std::string &pattern, unsigned attributes, FoundEntry &entry) {
   state_.reset();
-  if (pattern.size() > kMaxBoardPath) {
+  if (pattern.size() > shared::kMaxBoardPath) {
     errno = ENAMETOOLONG;
     return 0;
   }

@@ -18,6 +18,7 @@
 #undef RemoveDirectory
 
 #include "platform.h"
+#include "platform_shared.h"
 
 #include <direct.h>
 #include <fcntl.h>
@@ -37,40 +38,6 @@
 
 namespace plat {
 namespace {
-
-// Longest board path accepted: the board's platform handles 259 characters.
-constexpr size_t kMaxBoardPath = 259;
-
-// ---------------------------------------------------------------- faults
-
-struct FaultState {
-  bool loaded = false;
-  long limit = 0;
-  long count = 0;
-  FaultAction action = FaultAction::FaultFail;
-};
-
-FaultState &Faults() {
-  static FaultState state;
-  if (!state.loaded) {
-    state.loaded = true;
-    if (const char *at = std::getenv("VLM_FAULT_AT")) state.limit = std::strtol(at, nullptr, 10);
-    if (const char *mode = std::getenv("VLM_FAULT_MODE"))
-      state.action = std::strcmp(mode, "exit") == 0 ? FaultAction::FaultExit : FaultAction::FaultFail;
-  }
-  return state;
-}
-
-// Counts one disk-changing operation; true when it is the one to fail.
-bool FaultHere() {
-  FaultState &f = Faults();
-  ++f.count;
-  if (f.limit <= 0 || f.count != f.limit) return false;
-  // Ends the process without flushing any stream, like a crash would.
-  if (f.action == FaultAction::FaultExit) std::_Exit(86);
-  errno = EIO;
-  return true;
-}
 
 // errno for a Win32 error of the few calls made here outside the runtime,
 // chosen as the runtime chooses it for the same error.
@@ -103,14 +70,6 @@ int ErrnoFor(DWORD error) {
     default:
       return EACCES;  // access denied, sharing and lock violations
   }
-}
-
-int CheckedPath(const std::string &path) {
-  if (path.size() > kMaxBoardPath) {
-    errno = ENAMETOOLONG;
-    return 0;
-  }
-  return 1;
 }
 
 // A directory text without its trailing backslash, as _rmdir and _mkdir
@@ -154,7 +113,7 @@ bool Writes(Access a) { return a != Access::Read; }
 std::string HostPath(const std::string &boardPath) { return boardPath; }
 
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
-  if (path.size() > kMaxBoardPath) {
+  if (path.size() > shared::kMaxBoardPath) {
     errno = ENAMETOOLONG;
     return nullptr;
   }
@@ -162,7 +121,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = ENOENT;
     return nullptr;
   }
-  if (Writes(access) && FaultHere()) return nullptr;
+  if (Writes(access) && shared::FaultHere()) return nullptr;
 
   int flags = _O_NOINHERIT | (mode == Mode::Text ? _O_TEXT : _O_BINARY);
   const char *fmode = "r";
@@ -203,7 +162,7 @@ int CloseFile(FILE *f) {
     buffer = std::move(it->second.buffer);
     Streams().erase(it);
   }
-  bool injected = written && FaultHere();
+  bool injected = written && shared::FaultHere();
   int e = injected ? EIO : 0;
   if (fclose(f) != 0 && !injected) e = errno ? errno : EIO;
   if (e) errno = e;
@@ -220,13 +179,8 @@ int SetStreamBuffer(FILE *f, size_t size) {
   return 1;
 }
 
-int WriteBytes(FILE *f, const void *data, size_t size) {
-  if (FaultHere()) return 0;
-  return fwrite(data, 1, size, f) == size ? 1 : 0;
-}
-
 int FlushFile(FILE *f) {
-  if (FaultHere()) return 0;
+  if (shared::FaultHere()) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
   return fd >= 0 && _commit(fd) == 0 ? 1 : 0;
@@ -243,7 +197,7 @@ int64_t FileLength(FILE *f) {
 }
 
 int TruncateFile(FILE *f, int64_t length) {
-  if (FaultHere()) return 0;
+  if (shared::FaultHere()) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
   if (fd < 0 || length < 0) {
@@ -275,11 +229,7 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
   if (fd < 0 || _fstat64(fd, &st) != 0) return 0;
   struct tm tm;
   if (!LocalCalendar(st.st_mtime, tm)) return 0;
-  int year = tm.tm_year + 1900 - 1980;
-  if (year < 0) year = 0;
-  dosDateTime = (static_cast<uint32_t>(year & 0x7F) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
-                (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
-                (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+  dosDateTime = shared::DosDateTime(tm);
   return 1;
 }
 
@@ -287,24 +237,24 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
 // give the callers one behaviour; the move is written through to the disk
 // before it is reported.
 int RenameFile(const std::string &from, const std::string &to) {
-  if (!CheckedPath(from) || !CheckedPath(to) || FaultHere()) return 0;
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere()) return 0;
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
   errno = ErrnoFor(GetLastError());
   return 0;
 }
 
 int DeleteFile(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   return _unlink(path.c_str()) == 0 ? 1 : 0;
 }
 
 int RemoveDirectory(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   return _rmdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
 }
 
 int MakeDirectory(const std::string &path) {
-  if (!CheckedPath(path) || FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   return _mkdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
 }
 
@@ -336,13 +286,7 @@ LocalTime GetLocalTime() {
   struct tm tm;
   LocalTime lt;
   if (!LocalCalendar(_time64(nullptr), tm)) return lt;
-  lt.year = tm.tm_year + 1900;
-  lt.month = tm.tm_mon + 1;
-  lt.day = tm.tm_mday;
-  lt.hour = tm.tm_hour;
-  lt.minute = tm.tm_min;
-  lt.second = tm.tm_sec;
-  return lt;
+  return shared::ToLocalTime(tm);
 }
 
 // Asked of the system in its wide form: the runtime's _getcwd and the ANSI
@@ -369,14 +313,6 @@ std::string CurrentDirectory() {
   return std::string();
 }
 
-void SetFaultInjection(long limit, FaultAction action) {
-  FaultState &f = Faults();
-  f.limit = limit;
-  f.action = action;
-  f.count = 0;
-}
-
-long FaultOperationCount() { return Faults().count; }
 
 // ---------------------------------------------------------------- search
 
@@ -414,7 +350,7 @@ bool Accept(const struct __finddata64_t &data, unsigned attributes, FoundEntry &
 
 int DirectorySearch::First(const std::string &pattern, unsigned attributes, FoundEntry &entry) {
   state_.reset();
-  if (pattern.size() > kMaxBoardPath) {
+  if (pattern.size() > shared::kMaxBoardPath) {
     errno = ENAMETOOLONG;
     return 0;
   }

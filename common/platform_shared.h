@@ -1,0 +1,29 @@
+// Pieces of the platform layer that are the same on every host: the
+// fault-injection counter, the board's path length limit and the calendar
+// conversions.  Only the platform implementations include this header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "platform.h"
+
+namespace plat::shared {
+
+// Longest board path accepted: the board's platform handles 259 characters.
+inline constexpr size_t kMaxBoardPath = 259;
+
+// Counts one disk-changing operation; true (errno EIO) when it is the one to
+// fail.  In exit mode the process ends there, without flushing any stream.
+bool FaultHere();
+
+// 1, or 0 with errno ENAMETOOLONG for a path the board could not hold.
+int CheckedPath(const std::string &path);
+
+// A broken-down local time as a DOS packed date and time, and as LocalTime.
+uint32_t DosDateTime(const struct tm &tm);
+LocalTime ToLocalTime(const struct tm &tm);
+
+}  // namespace plat::shared
