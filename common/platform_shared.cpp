@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <unordered_map>
 
 namespace plat {
 namespace {
@@ -26,9 +30,31 @@ FaultState &Faults() {
   return state;
 }
 
+struct StreamInfo {
+  int fd = -1;
+  bool written = false;  // opened for writing: its close counts as a disk change
+  std::unique_ptr<char[]> buffer;
+};
+
+std::unordered_map<FILE *, StreamInfo> &Streams() {
+  static std::unordered_map<FILE *, StreamInfo> streams;
+  return streams;
+}
+
 }  // namespace
 
 namespace shared {
+
+void RegisterStream(FILE *f, int fd, bool written) {
+  StreamInfo &info = Streams()[f];
+  info.fd = fd;
+  info.written = written;
+}
+
+int RegisteredFd(FILE *f) {
+  auto it = Streams().find(f);
+  return it == Streams().end() ? -1 : it->second.fd;
+}
 
 bool FaultHere() {
   FaultState &f = Faults();
@@ -77,6 +103,33 @@ void SetFaultInjection(long limit, FaultAction action) {
 }
 
 long FaultOperationCount() { return Faults().count; }
+
+int CloseFile(FILE *f) {
+  if (!f) return EBADF;
+  bool written = false;
+  std::unique_ptr<char[]> buffer;  // released only after fclose has used it
+  auto it = Streams().find(f);
+  if (it != Streams().end()) {
+    written = it->second.written;
+    buffer = std::move(it->second.buffer);
+    Streams().erase(it);
+  }
+  bool injected = written && shared::FaultHere();
+  int e = injected ? EIO : 0;
+  if (std::fclose(f) != 0 && !injected) e = errno ? errno : EIO;
+  if (e) errno = e;
+  return e;
+}
+
+int SetStreamBuffer(FILE *f, size_t size) {
+  auto it = Streams().find(f);
+  if (it == Streams().end() || size < 2 || size > static_cast<size_t>(INT_MAX)) return 0;
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[size]);
+  if (!buf) return 0;
+  if (std::setvbuf(f, buf.get(), _IOFBF, size) != 0) return 0;
+  it->second.buffer = std::move(buf);
+  return 1;
+}
 
 int WriteBytes(FILE *f, const void *data, size_t size) {
   if (shared::FaultHere()) return 0;

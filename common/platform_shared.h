@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -21,6 +22,12 @@ bool FaultHere();
 
 // 1, or 0 with errno ENAMETOOLONG for a path the board could not hold.
 int CheckedPath(const std::string &path);
+
+// The table of streams opened by OpenFile: their descriptor, whether they
+// were opened for writing, and the stream buffer they own.  CloseFile and
+// SetStreamBuffer work from it on every host.
+void RegisterStream(FILE *f, int fd, bool written);
+int RegisteredFd(FILE *f);  // -1 for a stream not opened by OpenFile
 
 // A broken-down local time as a DOS packed date and time, and as LocalTime.
 uint32_t DosDateTime(const struct tm &tm);

@@ -83,21 +83,9 @@ std::string WithoutTrailingSeparator(std::string path) {
 
 // ---------------------------------------------------------------- streams
 
-struct StreamInfo {
-  int fd = -1;
-  bool written = false;  // opened for writing: its close counts as a disk change
-  std::unique_ptr<char[]> buffer;
-};
-
-std::unordered_map<FILE *, StreamInfo> &Streams() {
-  static std::unordered_map<FILE *, StreamInfo> streams;
-  return streams;
-}
-
 int StreamFd(FILE *f) {
-  auto it = Streams().find(f);
-  if (it != Streams().end()) return it->second.fd;
-  return f ? _fileno(f) : -1;
+  int fd = shared::RegisteredFd(f);
+  return fd >= 0 || !f ? fd : _fileno(f);
 }
 
 HANDLE StreamHandle(FILE *f) {
@@ -146,37 +134,8 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = e;
     return nullptr;
   }
-  StreamInfo &info = Streams()[f];
-  info.fd = fd;
-  info.written = Writes(access);
+  shared::RegisterStream(f, fd, Writes(access));
   return f;
-}
-
-int CloseFile(FILE *f) {
-  if (!f) return EBADF;
-  bool written = false;
-  std::unique_ptr<char[]> buffer;  // released only after fclose has used it
-  auto it = Streams().find(f);
-  if (it != Streams().end()) {
-    written = it->second.written;
-    buffer = std::move(it->second.buffer);
-    Streams().erase(it);
-  }
-  bool injected = written && shared::FaultHere();
-  int e = injected ? EIO : 0;
-  if (fclose(f) != 0 && !injected) e = errno ? errno : EIO;
-  if (e) errno = e;
-  return e;
-}
-
-int SetStreamBuffer(FILE *f, size_t size) {
-  auto it = Streams().find(f);
-  if (it == Streams().end() || size < 2 || size > static_cast<size_t>(INT_MAX)) return 0;
-  std::unique_ptr<char[]> buf(new (std::nothrow) char[size]);
-  if (!buf) return 0;
-  if (setvbuf(f, buf.get(), _IOFBF, size) != 0) return 0;
-  it->second.buffer = std::move(buf);
-  return 1;
 }
 
 int FlushFile(FILE *f) {
