@@ -26,18 +26,8 @@ namespace {
 #define SKIP_UNLESS_POSIX() \
   if (!vt::HostIsPosix()) GTEST_SKIP() << "POSIX host conventions"
 
-plat::UniqueFile Open(const std::string &board, plat::Access access, plat::Share share = plat::Share::DenyNone,
-                      plat::Mode mode = plat::Mode::Binary) {
-  return plat::UniqueFile(plat::OpenFile(board, access, share, mode));
-}
-
-std::string ReadAll(FILE *f) {
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
+using vt::Open;
+using vt::ReadAll;
 
 std::string ReadBoardFile(const std::string &board, plat::Mode mode = plat::Mode::Binary) {
   plat::UniqueFile f = Open(board, plat::Access::Read, plat::Share::DenyNone, mode);

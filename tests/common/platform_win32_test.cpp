@@ -32,18 +32,8 @@ class Win32Host : public ::testing::Test {
   vt::TempDir dir;
 };
 
-plat::UniqueFile Open(const std::string &path, plat::Access access, plat::Share share = plat::Share::DenyNone,
-                      plat::Mode mode = plat::Mode::Binary) {
-  return plat::UniqueFile(plat::OpenFile(path, access, share, mode));
-}
-
-std::string ReadAll(FILE *f) {
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
+using vt::Open;
+using vt::ReadAll;
 
 // Starts the lock holder on `path` (bytes `offset`, `length`) for `seconds`
 // in a thread; returns once the lock is held.

@@ -11,6 +11,7 @@
 #include "marten.h"
 #include "platform.h"
 #include "startup.h"
+#include "index_record.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -22,15 +23,6 @@ std::string Name12(const std::string &name) {
   return std::string(reinterpret_cast<const char *>(field), 12);
 }
 
-// A record as it lies in FFIDX.BBS; `name` is the 12-character field.
-std::string Record(const std::string &name, uint16_t area, int32_t size) {
-  std::string r(20, '\0');
-  r[0] = 12;
-  std::memcpy(&r[1], name.data(), 12);
-  vt::PutU16(r, 13, area);
-  vt::PutU32(r, 16, static_cast<uint32_t>(size));
-  return r;
-}
 
 std::vector<int32_t> Pointers(const std::string &bytes) {
   std::vector<int32_t> table(bytes.size() / 4);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "index_record.h"
 #include "test_support.h"
 
 namespace {
@@ -21,14 +22,6 @@ const char kBanner[] =
 const char kCompleted[] = "MARTEN Completed\n";
 const char kBuildAndSort[] = "Building Fast Find Index...\nSorting Fast Find Index...\n\n";
 
-std::string Record(const std::string &name, uint16_t area, int32_t size) {
-  std::string r(20, '\0');
-  r[0] = 12;
-  std::memcpy(&r[1], name.data(), 12);
-  vt::PutU16(r, 13, area);
-  vt::PutU32(r, 16, static_cast<uint32_t>(size));
-  return r;
-}
 
 std::string PointerFile(const std::vector<std::pair<int, int32_t>> &entries) {
   std::string b;

@@ -96,6 +96,18 @@ void WriteBoard(const std::string &dir, const BoardConfig &c) {
   WriteFile(dir + "CONSTANT.VLM", ConstantBytes(c));
 }
 
+plat::UniqueFile Open(const std::string &board, plat::Access access, plat::Share share, plat::Mode mode) {
+  return plat::UniqueFile(plat::OpenFile(board, access, share, mode));
+}
+
+std::string ReadAll(FILE *f) {
+  std::string s;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  return s;
+}
+
 std::string MaskLogTimes(const std::string &log) {
   std::string out = log;
   auto digit = [&](size_t i) { return i < out.size() && out[i] >= '0' && out[i] <= '9'; };

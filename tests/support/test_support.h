@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
 #include "startup.h"
 
 namespace vt {
@@ -60,6 +61,11 @@ std::string ConfigBytes(const BoardConfig &c);
 std::string ConstantBytes(const BoardConfig &c);
 // CONFIG.VLM and CONSTANT.VLM into `dir`.
 void WriteBoard(const std::string &dir, const BoardConfig &c);
+
+// A board path opened through the platform layer, and a stream read to its end.
+plat::UniqueFile Open(const std::string &board, plat::Access access, plat::Share share = plat::Share::DenyNone,
+                      plat::Mode mode = plat::Mode::Binary);
+std::string ReadAll(FILE *f);
 
 struct RunResult {
   int status = -1;
