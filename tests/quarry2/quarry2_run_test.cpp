@@ -232,6 +232,10 @@ TEST_F(Quarry2Run, ListFailures) {
   EXPECT_EQ(noName.out, std::string(kBanner) +
                             "Writing List of Directories to \nNo such file or directory creating \n" + kCompleted);
 
+  vt::RunResult noDir = Quarry2({"-LISTNO_SUCH_DIR\\OUT.TXT"});
+  EXPECT_EQ(noDir.out, std::string(kBanner) + "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n" +
+                           "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n" + kCompleted);
+
   // The node's own area file wins over FILEPATH.VLM.
   WriteAreas({{"C:\\VLM\\", 0}});
   vt::WriteFile(dir / "FILEPATH.2", FilePathRecordBytes("C:\\NODE2\\", 0));
