@@ -3,17 +3,18 @@
 #include <algorithm>
 
 #include "crc32.h"
+#include "msgbase.h"
+#include "text.h"
 
 uint32_t SubjectKey(const uint8_t (&subject)[73]) {
   size_t length = std::min<size_t>(subject[0], 72);
   size_t start = 1;
-  auto upper = [](uint8_t c) { return static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c); };
-  if (length >= 3 && upper(subject[1]) == 'R' && upper(subject[2]) == 'E' && subject[3] == ':') {
+  if (length >= 3 && UpperByte(subject[1]) == 'R' && UpperByte(subject[2]) == 'E' && subject[3] == ':') {
     start = 4;
     length -= 3;
   }
   uint32_t crc = 0xFFFFFFFFu;
-  for (size_t k = start; k < start + length && subject[k] != 0; ++k) crc = UpdateCRC32(upper(subject[k]), crc);
+  for (size_t k = start; k < start + length && subject[k] != 0; ++k) crc = UpdateCRC32(UpperByte(subject[k]), crc);
   return crc;
 }
 
@@ -26,7 +27,7 @@ uint32_t SubjectKey(const uint8_t (&subject)[73]) {
 // only moves forward and each key costs time linear in its entries.
 int LinkPass(std::vector<LinkEntry> &entries) {
   // Message numbers are 16 bits wide; a longer table cannot be linked.
-  if (entries.size() > 65535) return 0;
+  if (entries.size() > kMaxMessages) return 0;
 
   // Excluded entries can neither link nor be linked, so they are left out.
   std::vector<uint16_t> order;

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int64_t kMaxMessages = 65535;
-
 // Reads up to `wanted` whole headers at `records` into the buffer; the number
 // read.  A failing read ends the pass like the end of the file.
 size_t ReadHeaders(FILE *file, int64_t records, std::vector<MessageHeader> &buffer, size_t wanted) {

@@ -5,9 +5,6 @@
 
 #include "msgbase.h"
 
-// Header records read and written at a time (262,074 bytes).
-inline constexpr size_t kHeaderChunk = 1409;
-
 // Links the area's header file by subject: every open chain end gets the
 // first later message with the same subject key that answers nothing yet.
 // Prints "Linking <name>..." and logs "Linked <name>" for an area of two or

@@ -12,12 +12,14 @@ std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind) {
   return path;
 }
 
+int HasNextReadPlace(uint16_t area) { return area >= 1 && area <= (Constant.MaxMsgAreas / 16) * 16 ? 1 : 0; }
+
 namespace {
 
 // Offset of a next-read number, or -1 when the area has no place of its own.
 int64_t NextReadOffset(uint16_t user, uint16_t area) {
+  if (!HasNextReadPlace(area)) return -1;
   int64_t blocks = Constant.MaxMsgAreas / 16;
-  if (area == 0 || area > blocks * 16) return -1;
   // Streams seek with a long, 32 bits wide on some hosts: an offset beyond
   // it is refused rather than wrapped onto another user's record.
   int64_t offset = (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;

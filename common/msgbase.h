@@ -91,6 +91,11 @@ static_assert(sizeof(NextReadBlock) == 34);
 static_assert(offsetof(NextReadBlock, Reserved) == 0);
 static_assert(offsetof(NextReadBlock, NextRead) == 2);
 
+// Message numbers are 16 bits: an area holds at most this many messages.
+inline constexpr uint32_t kMaxMessages = 65535;
+// Header files are read and written in pieces of this many records.
+inline constexpr size_t kHeaderChunk = 1409;
+
 inline constexpr size_t kMaxWhoLength = 35;
 inline constexpr size_t kMaxSubjectLength = 72;
 
@@ -98,6 +103,10 @@ enum MsgFileKind { kHeaderFile = 1, kTextFile = 2 };
 
 // "%sAREA%u\M%c%05u.BBS" with MsgPath, (area-1)/100+1, H or T, area.
 std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind);
+
+// Whether area `area` has a next-read number of its own in a user's record:
+// areas 1 to 16 * (MaxMsgAreas / 16).
+int HasNextReadPlace(uint16_t area);
 
 // Next-read number of user `user` in area `area` from LASTCOMB.BBS; 0 when it
 // cannot be read, and for areas that have no place in a user's record (those

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "text.h"
+
 namespace {
 
 std::vector<std::string> &Arguments() {
@@ -12,10 +14,7 @@ std::vector<std::string> &Arguments() {
 bool BeginsWith(const std::string &arg, const std::string &prefix) {
   if (arg.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    unsigned char a = static_cast<unsigned char>(arg[i]), p = static_cast<unsigned char>(prefix[i]);
-    if (a >= 'a' && a <= 'z') a -= 32;
-    if (p >= 'a' && p <= 'z') p -= 32;
-    if (a != p) return false;
+    if (UpperChar(arg[i]) != UpperChar(prefix[i])) return false;
   }
   return true;
 }

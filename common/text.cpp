@@ -82,8 +82,7 @@ std::string &TrimTrail(std::string &text) {
 std::string &Trim(std::string &text) { return TrimLead(TrimTrail(text)); }
 
 std::string &UpperCase(std::string &text) {
-  for (char &c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  for (char &c : text) c = UpperChar(c);
   return text;
 }
 
@@ -131,10 +130,14 @@ int ExistFile(const std::string &name) {
 }
 
 int32_t FileSize(const std::string &name) {
+  int64_t size = FileSize64(name);
+  return size < 0 ? -1 : static_cast<int32_t>(size);
+}
+
+int64_t FileSize64(const std::string &name) {
   plat::DirectorySearch search;
   plat::FoundEntry entry;
-  if (!search.First(name, plat::FindFiles, entry)) return -1;
-  return static_cast<int32_t>(entry.size);
+  return search.First(name, plat::FindFiles, entry) ? entry.size : -1;
 }
 
 int32_t FileSize(FILE *stream) {

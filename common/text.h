@@ -10,6 +10,10 @@
 #include <string>
 
 inline bool IsBlank(char c) { return static_cast<signed char>(c) <= 32; }
+// a-z to A-Z; every other byte as it is (the board's names and keys ignore
+// the case of plain letters only).
+inline uint8_t UpperByte(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; }
+inline char UpperChar(char c) { return static_cast<char>(UpperByte(static_cast<uint8_t>(c))); }
 
 std::string &AppendBackslash(std::string &text);
 std::string &RemoveBackslash(std::string &text);
@@ -50,6 +54,8 @@ void CToPas(const std::string &text, uint8_t (&field)[N]) {
 // files only (never directories, hidden or system files); wildcards allowed.
 int ExistFile(const std::string &name);
 int32_t FileSize(const std::string &name);
+// The same at full width: a text file may pass 2 GiB.
+int64_t FileSize64(const std::string &name);
 int32_t FileSize(FILE *stream);
 
 void SetBitByte(uint8_t bit, int on, uint8_t &target);

@@ -80,7 +80,7 @@ void CompileQA() {
     if (line.empty() || line[0] == ';') continue;
     for (char &c : line) {
       if (c == ' ') break;
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      c = UpperChar(c);
     }
 
     auto addReference = [&](size_t skip, const char *control) {

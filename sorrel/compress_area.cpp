@@ -21,10 +21,8 @@
 
 namespace {
 
-constexpr size_t kPiece = 1409;  // headers per read and write
 constexpr size_t kCopyPiece = 65536;
 constexpr size_t kTextStreamBuffer = 262144;
-constexpr uint32_t kMaxMessages = 65535;
 
 // Delete flags kept in LinkEntry::Excluded during the scan and the limits;
 // afterwards only kDeleted remains, which is what linking excludes.
@@ -44,14 +42,6 @@ struct PackEntry {
 static_assert(sizeof(PackEntry) == 6);
 static_assert(sizeof(LinkEntry) + sizeof(PackEntry) == 15, "15 bytes per message");
 
-int64_t FileSizeByName(const std::string &name) {
-  plat::DirectorySearch search;
-  plat::FoundEntry entry;
-  return search.First(name, plat::FindFiles, entry) ? entry.size : -1;
-}
-
-bool HasNextReadPlace(uint16_t area) { return area >= 1 && area <= (Constant.MaxMsgAreas / 16) * 16; }
-
 bool ErasesAttaches(const MessageHeader &h, const MessageRecord &r) {
   if (!(r.AreaFlags & 0x20) || !(h.Attribute2 & 0x04)) return false;
   if (r.AreaType != 1) return true;
@@ -64,20 +54,16 @@ std::array<uint8_t, 73> SubjectOf(const MessageHeader &h) {
   return s;
 }
 
-void PrintFailure(const char *action, const std::string &path) {
-  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
-}
-
-// Reads the next piece of at most kPiece headers of the first `total`.
+// Reads the next piece of at most kHeaderChunk headers of the first `total`.
 size_t ReadPiece(FILE *f, std::vector<MessageHeader> &buffer, uint32_t done, uint32_t total) {
-  size_t want = std::min<size_t>(kPiece, total - done);
+  size_t want = std::min<size_t>(kHeaderChunk, total - done);
   return std::fread(buffer.data(), sizeof(MessageHeader), want, f);
 }
 
 void AppendFastMail(const std::vector<MsgFastRecord> &records) {
   if (records.empty() || !hMsgFast) return;
   if (!plat::WriteBytes(hMsgFast, records.data(), records.size() * sizeof(MsgFastRecord)))
-    PrintFailure("writing", MsgPath + "MSGFAST.BBS");
+    PrintFileFailure("writing", MsgPath + "MSGFAST.BBS");
 }
 
 MsgFastRecord FastRecord(const MessageHeader &h, uint16_t area, uint16_t number) {
@@ -188,7 +174,7 @@ void SkipArea(Area &a, int link, uint16_t &count) {
     FILE *f = a.headerFile;
     a.headerFile = nullptr;
     if (plat::CloseFile(f) != 0) writeFailed = true;
-    if (writeFailed) PrintFailure("writing", a.files.header);
+    if (writeFailed) PrintFileFailure("writing", a.files.header);
   }
   AppendFastMail(fast);
   count = static_cast<uint16_t>(a.total);
@@ -295,7 +281,7 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
   plat::UniqueFile newText(plat::OpenFile(a.files.newText, plat::Access::Write, plat::Share::DenyWrite,
                                           plat::Mode::Binary));
   if (!newText) {
-    PrintFailure("creating", a.files.newText);
+    PrintFileFailure("creating", a.files.newText);
     return 0;
   }
   if (!plat::SetStreamBuffer(newText.get(), kTextStreamBuffer))
@@ -303,12 +289,12 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
   plat::UniqueFile newHeader(plat::OpenFile(a.files.newHeader, plat::Access::Write, plat::Share::DenyWrite,
                                             plat::Mode::Binary));
   if (!newHeader) {
-    PrintFailure("creating", a.files.newHeader);
+    PrintFileFailure("creating", a.files.newHeader);
     return 0;
   }
   plat::UniqueFile oldText(plat::OpenFile(a.files.text, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!oldText) {
-    PrintFailure("opening", a.files.text);
+    PrintFileFailure("opening", a.files.text);
     return 0;
   }
 
@@ -343,7 +329,7 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
         bool reachable = int64_t(long(h.TextStart)) == int64_t(h.TextStart);
         if (!reachable) errno = EOVERFLOW;
         if (!reachable || std::fseek(oldText.get(), long(h.TextStart), SEEK_SET) != 0) {
-          PrintFailure("reading", a.files.text);
+          PrintFileFailure("reading", a.files.text);
           return 0;
         }
         position = h.TextStart;
@@ -354,19 +340,19 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
         if (read == 0) break;
         if (read < kCopyPiece) copy[read - 1] = 0;
         if (!plat::WriteBytes(newText.get(), copy.data(), read)) {
-          PrintFailure("writing", a.files.newText);
+          PrintFileFailure("writing", a.files.newText);
           return 0;
         }
         copied += static_cast<int64_t>(read);
         position += static_cast<int64_t>(read);
       }
       if (std::ferror(oldText.get())) {
-        PrintFailure("reading", a.files.text);
+        PrintFileFailure("reading", a.files.text);
         return 0;
       }
       if (newLength > 0xFFFFFFFFull) {
         errno = EFBIG;
-        PrintFailure("writing", a.files.newText);
+        PrintFileFailure("writing", a.files.newText);
         return 0;
       }
       h.TextStart = static_cast<uint32_t>(newLength);
@@ -374,9 +360,9 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
       newLength += static_cast<uint64_t>(copied);
 
       out[buffered++] = h;
-      if (buffered == kPiece) {
+      if (buffered == kHeaderChunk) {
         if (!plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) {
-          PrintFailure("writing", a.files.newHeader);
+          PrintFileFailure("writing", a.files.newHeader);
           return 0;
         }
         buffered = 0;
@@ -386,16 +372,16 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
   }
   if (done != a.total) {
     if (!std::ferror(a.headerFile)) errno = EIO;
-    PrintFailure("reading", a.files.header);
+    PrintFileFailure("reading", a.files.header);
     return 0;
   }
   if ((buffered && !plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) ||
       !plat::FlushFile(newHeader.get()) || plat::CloseFile(newHeader.release()) != 0) {
-    PrintFailure("writing", a.files.newHeader);
+    PrintFileFailure("writing", a.files.newHeader);
     return 0;
   }
   if (!plat::FlushFile(newText.get()) || plat::CloseFile(newText.release()) != 0) {
-    PrintFailure("writing", a.files.newText);
+    PrintFileFailure("writing", a.files.newText);
     return 0;
   }
   return 1;
@@ -409,7 +395,7 @@ void PackArea(Area &a, uint16_t &count) {
   std::vector<MessageHeader> out;
   try {
     copy.resize(kCopyPiece);
-    out.resize(kPiece);
+    out.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
     std::printf("Error allocation memory");
     return;
@@ -464,7 +450,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     }
     return;
   }
-  int64_t records = FileSizeByName(a.files.header) / int64_t(sizeof(MessageHeader));
+  int64_t records = FileSize64(a.files.header) / int64_t(sizeof(MessageHeader));
   if (records <= 0) return;
   PasToC(record.AreaName, a.name);
   Trim(a.name);
@@ -486,12 +472,12 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   }
   a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
   if (!a.headerFile) {
-    PrintFailure("opening", a.files.header);
+    PrintFileFailure("opening", a.files.header);
     std::printf("\n");
     return;
   }
   try {
-    a.headers.resize(kPiece);
+    a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
     std::printf("Error allocation memory\n");
     CloseHeaderFile(a);
@@ -503,7 +489,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   if (!Scan(a, link, needPack, keptBytes)) {
     if (!std::ferror(a.headerFile)) errno = EIO;
     std::printf("\n");
-    PrintFailure("reading", a.files.header);
+    PrintFileFailure("reading", a.files.header);
     CloseHeaderFile(a);
     return;
   }

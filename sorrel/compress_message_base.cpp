@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "area_link.h"
+#include "pack_journal.h"
 #include "platform.h"
 #include "program_frame.h"
 #include "sorrel.h"
@@ -64,8 +65,8 @@ void RemoveOldBoard(uint16_t area) {
     std::printf("Deleting Old Msg Board %u\n", unsigned(area));
     bool ok = true;
     for (uint32_t u = 0; u < NumUsers; ++u)
-      if (!PutNextRead(hLastComb, uint16_t(u), area, 1) && area <= (Constant.MaxMsgAreas / 16) * 16) ok = false;
-    if (!ok) std::printf("%s writing %s\n", std::strerror(errno), (UserBasePath + "LASTCOMB.BBS").c_str());
+      if (!PutNextRead(hLastComb, uint16_t(u), area, 1) && HasNextReadPlace(area)) ok = false;
+    if (!ok) PrintFileFailure("writing", UserBasePath + "LASTCOMB.BBS");
   }
   if (ExistFile(text)) plat::DeleteFile(text);
 }
@@ -80,12 +81,12 @@ void WriteMsgCount() {
   }
   bool ok = MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2);
   if (plat::CloseFile(file.release()) != 0) ok = false;
-  if (!ok) std::printf("%s writing %s\n", std::strerror(errno), name.c_str());
+  if (!ok) PrintFileFailure("writing", name);
 }
 
 void CloseWritten(FILE *&f, const std::string &name) {
   if (!f) return;
-  if (plat::CloseFile(f) != 0) std::printf("%s writing %s\n", std::strerror(errno), name.c_str());
+  if (plat::CloseFile(f) != 0) PrintFileFailure("writing", name);
   f = nullptr;
 }
 

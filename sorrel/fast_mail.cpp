@@ -17,8 +17,6 @@ int NumUserCRC = 0;
 
 namespace {
 
-uint8_t UpperByte(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
-
 // The whole name, up to a zero byte as the board compares texts, equals ALL.
 bool IsAll(const uint8_t (&whoTo)[36]) {
   std::string name;

@@ -17,10 +17,6 @@ std::string WithExtension(std::string path, const char *extension) {
   return path;
 }
 
-void Report(const char *action, const std::string &path) {
-  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
-}
-
 int Rename(const std::string &from, const std::string &to) {
   if (plat::RenameFile(from, to)) return 1;
   std::printf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str());
@@ -68,22 +64,26 @@ AreaFiles GetAreaFiles(uint16_t area) {
   return f;
 }
 
+void PrintFileFailure(const char *action, const std::string &path) {
+  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
+}
+
 int DeleteAreaFile(const std::string &path) {
   if (plat::DeleteFile(path)) return 1;
-  Report("deleting", path);
+  PrintFileFailure("deleting", path);
   return 0;
 }
 
 int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal) {
   journal.reset(plat::OpenFile(files.journal, plat::Access::Write, plat::Share::Exclusive, plat::Mode::Binary));
   if (!journal) {
-    Report("creating", files.journal);
+    PrintFileFailure("creating", files.journal);
     return 0;
   }
   // The signature stays in the stream's buffer until the content follows:
   // an empty journal is recognised as ours just as well.
   if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature)) {
-    Report("writing", files.journal);
+    PrintFileFailure("writing", files.journal);
     journal.reset();
     DeleteAreaFile(files.journal);
     return 0;
@@ -107,7 +107,7 @@ int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJ
   bool ok = plat::WriteBytes(journal.get(), body.data(), body.size()) && plat::FlushFile(journal.get());
   FILE *f = journal.release();
   if (plat::CloseFile(f) != 0) ok = false;
-  if (!ok) Report("writing", files.journal);
+  if (!ok) PrintFileFailure("writing", files.journal);
   return ok ? 1 : 0;
 }
 
@@ -178,7 +178,7 @@ int ApplyCommitted(const AreaFiles &files, const PackJournal &content) {
     if (ok) ok = plat::FlushFile(hLastComb) != 0;
     if (!ok) {
       if (!hLastComb) errno = EBADF;
-      Report("writing", LastCombName());
+      PrintFileFailure("writing", LastCombName());
       return 0;
     }
   }

@@ -88,5 +88,9 @@ int ApplyCommitted(const AreaFiles &files, const PackJournal &content);
 // Reverses an uncommitted switch and removes the pending files and journal.
 int UndoSwitch(const AreaFiles &files);
 
+// Prints "<system error text> <action> <file>", the style of every file
+// failure packing reports ("... writing MH00001.NEW").
+void PrintFileFailure(const char *action, const std::string &path);
+
 // Deletes a file, printing the failure; 1 when it is gone.
 int DeleteAreaFile(const std::string &path);
