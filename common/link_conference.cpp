@@ -67,10 +67,9 @@ int WriteTable(FILE *file, std::vector<MessageHeader> &buffer, const std::vector
 void LinkConference(uint16_t area, const MessageRecord &record) {
   std::string path;
   GetMsgAreaPath(area, path, kHeaderFile);
-  if (!ExistFile(path)) return;
-
   plat::UniqueFile file(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
+    if (errno == ENOENT) return;  // an area without messages has no files
     std::printf("%s opening %s\n", std::strerror(errno), path.c_str());
     return;
   }
@@ -104,7 +103,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
   FillTable(file.get(), count, buffer, table);
   int error = 0;
   if (LinkPass(table) && !WriteTable(file.get(), buffer, table)) error = errno ? errno : EIO;
-  if (!error) error = plat::CloseFile(file.release());
+  if (!plat::CloseFile(file.release()) && !error) error = errno;
 
   std::printf("\n");
   if (error) {

@@ -104,6 +104,9 @@ enum MsgFileKind { kHeaderFile = 1, kTextFile = 2 };
 // "%sAREA%u\M%c%05u.BBS" with MsgPath, (area-1)/100+1, H or T, area.
 std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind);
 
+// "%sLASTCOMB.BBS" with UserBasePath: every user's next-read numbers.
+std::string LastCombName();
+
 // Whether area `area` has a next-read number of its own in a user's record:
 // areas 1 to 16 * (MaxMsgAreas / 16).
 int HasNextReadPlace(uint16_t area);

@@ -48,7 +48,7 @@ enum class Mode {
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode);
 
 // Closes a stream opened by OpenFile and releases its stream buffer.
-// Returns 0, or an errno value when buffered data could not be written.
+// Returns 1, or 0 with errno set when buffered data could not be written.
 int CloseFile(FILE *f);
 
 struct FileCloser {
@@ -86,10 +86,52 @@ int DeleteFile(const std::string &path);                         // 1 or 0
 int RemoveDirectory(const std::string &path);                    // 1 or 0, empty directories only
 int MakeDirectory(const std::string &path);                      // 1 or 0
 
+// Forms that take a missing file as a result, so that callers never ask
+// whether a file exists before acting on it: asking first is a race with
+// the board, and on POSIX a directory scan for a case-blind match.
+inline constexpr int kNoSuchFile = -1;
+// 1 deleted, kNoSuchFile when there was no such file, 0 on failure (errno).
+int DeleteFileIfPresent(const std::string &path);
+// 1 renamed, kNoSuchFile when `from` does not exist, 0 on failure (errno).
+int RenameFileIfPresent(const std::string &from, const std::string &to);
+
 // Byte-range lock on an open stream.  LockRange fails at once (result 0)
 // when another process holds any byte of the range.
 int LockRange(FILE *f, int64_t offset, int64_t length);
 int UnlockRange(FILE *f, int64_t offset, int64_t length);
+
+// Owner of a byte-range lock: the range is released on every path, before
+// the stream is closed as long as the owner is declared after the stream's.
+class LockedRange {
+ public:
+  LockedRange() = default;
+  ~LockedRange() { Release(); }
+  LockedRange(const LockedRange &) = delete;
+  LockedRange &operator=(const LockedRange &) = delete;
+
+  // One attempt, as LockRange; 1 or 0.
+  int Acquire(FILE *f, int64_t offset, int64_t length) {
+    Release();
+    if (!LockRange(f, offset, length)) return 0;
+    file_ = f;
+    offset_ = offset;
+    length_ = length;
+    return 1;
+  }
+  // Releases the range now; 1, or 0 when the host refused (nothing held is 1).
+  int Release() {
+    if (!file_) return 1;
+    FILE *f = file_;
+    file_ = nullptr;
+    return UnlockRange(f, offset_, length_);
+  }
+  bool Held() const { return file_ != nullptr; }
+
+ private:
+  FILE *file_ = nullptr;
+  int64_t offset_ = 0;
+  int64_t length_ = 0;
+};
 
 // Waits the given number of whole seconds.
 void SleepSeconds(unsigned seconds);

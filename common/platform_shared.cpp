@@ -105,7 +105,10 @@ void SetFaultInjection(long limit, FaultAction action) {
 long FaultOperationCount() { return Faults().count; }
 
 int CloseFile(FILE *f) {
-  if (!f) return EBADF;
+  if (!f) {
+    errno = EBADF;
+    return 0;
+  }
   bool written = false;
   std::unique_ptr<char[]> buffer;  // released only after fclose has used it
   auto it = Streams().find(f);
@@ -117,8 +120,19 @@ int CloseFile(FILE *f) {
   bool injected = written && shared::FaultHere();
   int e = injected ? EIO : 0;
   if (std::fclose(f) != 0 && !injected) e = errno ? errno : EIO;
-  if (e) errno = e;
-  return e;
+  if (!e) return 1;
+  errno = e;
+  return 0;
+}
+
+int DeleteFileIfPresent(const std::string &path) {
+  if (DeleteFile(path)) return 1;
+  return errno == ENOENT ? kNoSuchFile : 0;
+}
+
+int RenameFileIfPresent(const std::string &from, const std::string &to) {
+  if (RenameFile(from, to)) return 1;
+  return errno == ENOENT ? kNoSuchFile : 0;
 }
 
 int SetStreamBuffer(FILE *f, size_t size) {

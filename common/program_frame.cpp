@@ -9,20 +9,10 @@
 #include "system_log.h"
 #include "text.h"
 
-void OpenRunLog(const ProgramInfo &info) {
-  OpenSystemLog(MaintLog);
-  WriteSystemLog(StrPrintf(info.logStart, kPlatform));
-}
-
-void CloseRunLog(const ProgramInfo &info) {
-  WriteSystemLog(info.logEnd);
-  CloseSystemLog();
-}
-
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
   try {
     SetArguments(argc, argv);
-    std::printf(info.bannerFormat, kPlatform, kVersion);
+    std::printf(info.banner, kPlatform, kVersion);
     std::printf("Copyright (c) Velmora.  All Rights Reserved.\n");
     std::printf("Use -? for help\n\n");
     std::string error;
@@ -33,12 +23,13 @@ int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
     }
     if (FindMinusSlashParam("?")) {
       info.help();
-    } else if (info.workOwnsLog) {
-      info.work();
     } else {
-      OpenRunLog(info);
+      // The work goes on without a log when it cannot be opened.
+      OpenSystemLog(MaintLog);
+      WriteSystemLog(StrPrintf(info.logStart, kPlatform));
       info.work();
-      CloseRunLog(info);
+      WriteSystemLog(info.logEnd);
+      CloseSystemLog();
     }
     std::printf("%s", info.completion);
   } catch (const std::bad_alloc &) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files.h"
 #include "platform.h"
 #include "switches.h"
 #include "text.h"

@@ -123,28 +123,6 @@ void CToPas(const std::string &text, uint8_t *field, size_t fieldSize) {
   std::memcpy(field + 1, text.data(), n);
 }
 
-int ExistFile(const std::string &name) {
-  plat::DirectorySearch search;
-  plat::FoundEntry entry;
-  return search.First(name, plat::FindFiles, entry);
-}
-
-int32_t FileSize(const std::string &name) {
-  int64_t size = FileSize64(name);
-  return size < 0 ? -1 : static_cast<int32_t>(size);
-}
-
-int64_t FileSize64(const std::string &name) {
-  plat::DirectorySearch search;
-  plat::FoundEntry entry;
-  return search.First(name, plat::FindFiles, entry) ? entry.size : -1;
-}
-
-int32_t FileSize(FILE *stream) {
-  int64_t n = plat::FileLength(stream);
-  return n < 0 ? -1 : static_cast<int32_t>(n);
-}
-
 void SetBitByte(uint8_t bit, int on, uint8_t &target) {
   uint8_t mask = static_cast<uint8_t>(1u << (bit & 7));
   target = on ? static_cast<uint8_t>(target | mask) : static_cast<uint8_t>(target & ~mask);

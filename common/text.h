@@ -1,4 +1,4 @@
-// Text, length-prefixed string, file and bit helpers.
+// Text, length-prefixed string and bit helpers.
 //
 // A blank is a byte whose value read as a signed 8-bit number is at most 32:
 // control characters, the space and every byte from 128 up.
@@ -49,14 +49,6 @@ template <size_t N>
 void CToPas(const std::string &text, uint8_t (&field)[N]) {
   CToPas(text, field, N);
 }
-
-// File queries through a directory search: ordinary, read-only and archive
-// files only (never directories, hidden or system files); wildcards allowed.
-int ExistFile(const std::string &name);
-int32_t FileSize(const std::string &name);
-// The same at full width: a text file may pass 2 GiB.
-int64_t FileSize64(const std::string &name);
-int32_t FileSize(FILE *stream);
 
 void SetBitByte(uint8_t bit, int on, uint8_t &target);
 void SetBitWord(uint8_t bit, int on, uint16_t &target);

@@ -76,7 +76,7 @@ namespace {
 
 // Stores the build's total in the system information record.
 void StoreFileKilobytes(int32_t kilobytes) {
-  plat::UniqueFile sysInfo;
+  SysInfoFile sysInfo;
   SysInfoRecord record;
   if (!GetSysInfo(sysInfo, record)) {
     std::printf("Failed Opening SYSINFO.BBS\n");
@@ -125,7 +125,7 @@ void ProcessFilePath() {
 
   // Buffered records reach the disk at the close: its failure is a write
   // failure of the index too.
-  int closeError = plat::CloseFile(index.release());
+  int closeError = plat::CloseFile(index.release()) ? 0 : errno;
   int error = IndexWriteError ? IndexWriteError : closeError;
   if (error) std::printf("Error %s writing to %s\n", std::strerror(error), indexName.c_str());
 }

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "files.h"
 #include "marten.h"
 #include "startup.h"
 #include "system_log.h"
@@ -63,7 +64,7 @@ void CreateIndexPointer(const FastIndexRecord *records, long count) {
   }
   errno = 0;
   int error = plat::WriteBytes(table.get(), FastIndexPointers, sizeof FastIndexPointers) ? 0 : (errno ? errno : EIO);
-  int closeError = plat::CloseFile(table.release());
+  int closeError = plat::CloseFile(table.release()) ? 0 : errno;
   if (!error) error = closeError;
   if (error) std::printf("Error %s writing to %s\n", std::strerror(error), name.c_str());
 }
@@ -125,7 +126,7 @@ void SortFileIndex() {
   } else {
     if (!plat::SetStreamBuffer(index.get(), kIndexBuffer)) std::printf("Failed to Setup FFIDX.BBS Buffer\n");
     int written = SortOpenIndex(index.get(), indexName);
-    if (plat::CloseFile(index.release()) != 0 && written) std::printf("Error Writing %s\n", indexName.c_str());
+    if (!plat::CloseFile(index.release()) && written) std::printf("Error Writing %s\n", indexName.c_str());
   }
   std::printf("\n");
 }

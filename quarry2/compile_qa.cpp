@@ -117,7 +117,7 @@ void CompileQA() {
 
   // The jump offsets count stored bytes, so they are patched in through a
   // binary stream once the text stream has written every line.
-  int closeError = plat::CloseFile(out.release());
+  int closeError = plat::CloseFile(out.release()) ? 0 : errno;
   if (!closeError && !writeFailed) {
     out.reset(plat::OpenFile(outName, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
     if (!out) closeError = errno;
@@ -141,7 +141,7 @@ void CompileQA() {
       writeFailed = true;
   }
   if (out) {
-    int e = plat::CloseFile(out.release());
+    int e = plat::CloseFile(out.release()) ? 0 : errno;
     if (!closeError) closeError = e;
   }
 

@@ -75,7 +75,7 @@ void ListDirs() {
         if (std::fprintf(list.get(), "%s\n", path.c_str()) < 0) writeFailed = true;
     }
   }
-  int closeError = plat::CloseFile(list.release());
+  int closeError = plat::CloseFile(list.release()) ? 0 : errno;
   if (writeFailed || closeError)
     std::printf("%s writing %s\n", std::strerror(closeError ? closeError : EIO), listName.c_str());
 }

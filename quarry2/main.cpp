@@ -28,8 +28,13 @@ void Quarry2Work() {
 
 int main(int argc, char **argv) {
   static const ProgramInfo info{
-      "Quarry2 %s V%s.  Velmora Utilities 2.\n", "UT2", "Quarry2 %s Started", "Quarry2 Finished",
-      "\nQUARRY2 Completed\n", ShowHelp, Quarry2Work, false,
+      .banner = "Quarry2 %s V%s.  Velmora Utilities 2.\n",
+      .code = "UT2",
+      .logStart = "Quarry2 %s Started",
+      .logEnd = "Quarry2 Finished",
+      .completion = "\nQUARRY2 Completed\n",
+      .help = ShowHelp,
+      .work = Quarry2Work,
   };
   return RunProgram(argc, argv, info);
 }

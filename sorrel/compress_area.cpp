@@ -11,6 +11,7 @@
 #include <new>
 
 #include "dates.h"
+#include "files.h"
 #include "link.h"
 #include "pack_journal.h"
 #include "platform.h"
@@ -173,7 +174,7 @@ void SkipArea(Area &a, int link, uint16_t &count) {
   if (link) {
     FILE *f = a.headerFile;
     a.headerFile = nullptr;
-    if (plat::CloseFile(f) != 0) writeFailed = true;
+    if (!plat::CloseFile(f)) writeFailed = true;
     if (writeFailed) PrintFileFailure("writing", a.files.header);
   }
   AppendFastMail(fast);
@@ -376,11 +377,11 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
     return 0;
   }
   if ((buffered && !plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) ||
-      !plat::FlushFile(newHeader.get()) || plat::CloseFile(newHeader.release()) != 0) {
+      !plat::FlushFile(newHeader.get()) || !plat::CloseFile(newHeader.release())) {
     PrintFileFailure("writing", a.files.newHeader);
     return 0;
   }
-  if (!plat::FlushFile(newText.get()) || plat::CloseFile(newText.release()) != 0) {
+  if (!plat::FlushFile(newText.get()) || !plat::CloseFile(newText.release())) {
     PrintFileFailure("writing", a.files.newText);
     return 0;
   }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "crc32.h"
+#include "files.h"
 #include "platform.h"
 #include "sorrel.h"
 #include "startup.h"

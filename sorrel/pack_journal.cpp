@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crc32.h"
+#include "files.h"
 #include "msgbase.h"
 #include "sorrel.h"
 #include "startup.h"
@@ -24,7 +25,11 @@ int Rename(const std::string &from, const std::string &to) {
 }
 
 // Deletes a file when it exists.
-int DeleteIfPresent(const std::string &path) { return !ExistFile(path) || DeleteAreaFile(path); }
+int DeleteIfPresent(const std::string &path) {
+  if (plat::DeleteFileIfPresent(path)) return 1;
+  PrintFileFailure("deleting", path);
+  return 0;
+}
 
 uint32_t Crc(const uint8_t *bytes, size_t size, uint32_t crc) {
   for (size_t i = 0; i < size; ++i) crc = UpdateCRC32(bytes[i], crc);
@@ -47,7 +52,6 @@ int JournalIsOurs(const std::string &path) {
   return std::memcmp(head, kJournalSignature, got) == 0 ? 1 : 0;
 }
 
-std::string LastCombName() { return UserBasePath + "LASTCOMB.BBS"; }
 
 }  // namespace
 
@@ -106,7 +110,7 @@ int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJ
   Append(body, Crc(body.data(), body.size(), 0xFFFFFFFFu));
   bool ok = plat::WriteBytes(journal.get(), body.data(), body.size()) && plat::FlushFile(journal.get());
   FILE *f = journal.release();
-  if (plat::CloseFile(f) != 0) ok = false;
+  if (!plat::CloseFile(f)) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
   return ok ? 1 : 0;
 }

@@ -7,7 +7,6 @@
 #include "link_conference.h"
 #include "msgbase.h"
 #include "platform.h"
-#include "program_frame.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -23,9 +22,6 @@ bool LinkedType(uint8_t type) { return type <= 2 || (type >= 6 && type <= 8); }
 }  // namespace
 
 void LinkMessageBase() {
-  OpenSystemLog(MaintLog);
-  WriteSystemLog(StrPrintf("Tether %s Started", kPlatform));
-
   // MESSAGES.VLM is opened before the marks are consumed: when it cannot be
   // read, nothing could be linked, and the marks stay for the next run.
   std::string name = SystemPath + "MESSAGES.VLM";
@@ -55,8 +51,4 @@ void LinkMessageBase() {
     }
     if (!any) std::printf("No Message Areas require Linking\n");
   }
-  areas.reset();
-
-  WriteSystemLog("Tether Finished");
-  CloseSystemLog();
 }

@@ -122,7 +122,7 @@ TEST_F(Win32Host, TextModeIsTheRuntimesCrLfAndCtrlZ) {
     plat::UniqueFile f = Open(name, access, plat::Share::DenyWrite, plat::Mode::Text);
     ASSERT_TRUE(f);
     std::fputs("a\nb\n", f.get());
-    EXPECT_EQ(plat::CloseFile(f.release()), 0);
+    EXPECT_EQ(plat::CloseFile(f.release()), 1);
   }
   EXPECT_EQ(vt::ReadFile(name), "a\r\nb\r\na\r\nb\r\n");
 

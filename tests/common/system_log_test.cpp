@@ -94,15 +94,8 @@ class Frame : public ::testing::Test {
     calls.push_back(hSystemLog ? "work with log" : "work without log");
     WriteSystemLog("working");
   }
-  static void OwnLogWork() {
-    calls.push_back(hSystemLog ? "own work with log" : "own work without log");
-    OpenRunLog(*current);
-    WriteSystemLog("own");
-    CloseRunLog(*current);
-  }
 
   int Run(const ProgramInfo &info, std::vector<const char *> args) {
-    current = &info;
     args.insert(args.begin(), "prog");
     CaptureStdout();
     int status = RunProgram(static_cast<int>(args.size()), args.data(), info);
@@ -113,7 +106,6 @@ class Frame : public ::testing::Test {
   vt::TempDir sys;
   std::string out;
   static inline std::vector<std::string> calls;
-  static inline const ProgramInfo *current = nullptr;
 
  private:
   std::filesystem::path savedCwd_;
@@ -121,8 +113,13 @@ class Frame : public ::testing::Test {
 };
 
 TEST_F(Frame, StartupFailureEndsWithStatusOneBeforeHelpOrWork) {
-  ProgramInfo info{"Prog %s V%s.\n", "TST", "Prog %s Started", "Prog Finished", "\nProg Completed\n", Help, Work,
-                   false};
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = Work};
   vt::WriteFile(sys / "CONSTANT.VLM", vt::ConstantBytes(vt::BoardConfig{}));
   EXPECT_EQ(Run(info, {"-?"}), 1);
   EXPECT_TRUE(calls.empty());
@@ -135,8 +132,13 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
   vt::BoardConfig config;
   config.logName = sys.Board() + "*T*N.LOG";
   vt::WriteBoard(sys.Path(), config);
-  ProgramInfo info{"Prog %s V%s.\n", "TST", "Prog %s Started", "Prog Finished", "\nProg Completed\n", Help, Work,
-                   false};
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = Work};
 
   EXPECT_EQ(Run(info, {"/?"}), 0);
   EXPECT_EQ(calls, std::vector<std::string>{"help"});
@@ -151,16 +153,6 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
                 "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  working\r\n> ##:##:##  Prog Finished\r\n");
   EXPECT_EQ(hSystemLog, nullptr) << "the frame closes the log";
 
-  // A program whose run routine frames the log itself.
-  ProgramInfo own = info;
-  own.work = OwnLogWork;
-  own.workOwnsLog = true;
-  calls.clear();
-  EXPECT_EQ(Run(own, {"-NODE5"}), 0);
-  EXPECT_EQ(calls, std::vector<std::string>{"own work without log"});
-  EXPECT_EQ(vt::MaskLogTimes(vt::ReadFile(sys / "TST5.LOG")),
-            "\r\n----------  " + vt::TodayText() +
-                "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  own\r\n> ##:##:##  Prog Finished\r\n");
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ TEST_F(MartenIndex, DirectoryYieldsOnlyOrdinaryFilesWithShortNames) {
   ASSERT_TRUE(index);
   TotalKilobytes = TotalBytes = 0;
   EXPECT_EQ(AddDirectory(dir.Board() + "AREA\\", 7, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), Record("README  .TXT", 7, 1500));
   EXPECT_EQ(TotalKilobytes, 1);
   EXPECT_EQ(TotalBytes, 476);
@@ -116,7 +116,7 @@ TEST_F(MartenIndex, DirectoryYieldsOnlyOrdinaryFilesWithShortNames) {
   index.reset(plat::OpenFile(dir.Board() + "OUT.BBS", plat::Access::Write, plat::Share::Exclusive,
                              plat::Mode::Binary));
   EXPECT_EQ(AddDirectory(dir.Board() + "NOWHERE\\", 1, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), "");
   EXPECT_EQ(TotalKilobytes + TotalBytes, 0);
 }
@@ -130,7 +130,7 @@ TEST_F(MartenIndex, SizesOfTwoGigabytesAndMoreNeverLowerTheTotal) {
                                         plat::Mode::Binary));
   TotalKilobytes = TotalBytes = 0;
   EXPECT_EQ(AddDirectory(dir.Board() + "AREA\\", 1, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   // The record keeps the low 32 bits; the total counts them unsigned.
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), Record("BIG     .ISO", 1, static_cast<int32_t>(uint32_t(big))));
   EXPECT_EQ(TotalKilobytes, 2097152 + 4);
@@ -297,7 +297,7 @@ TEST_F(MartenIndex, WriteFailuresOfTheBuildAreReported) {
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), sysInfo);
   EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 60u);
   // The lock went with the failed write: the record can be had again.
-  plat::UniqueFile f;
+  SysInfoFile f;
   SysInfoRecord record;
   EXPECT_EQ(GetSysInfo(f, record), 1);
   EXPECT_EQ(PutSysInfo(f, record), 1);

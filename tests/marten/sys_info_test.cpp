@@ -63,12 +63,12 @@ class SysInfo : public ::testing::Test {
 
   // GetSysInfo and PutSysInfo with nothing changed: what the file then holds.
   std::string ReadAndWriteBack() {
-    plat::UniqueFile f;
+    SysInfoFile f;
     SysInfoRecord record;
     EXPECT_EQ(GetSysInfo(f, record), 1);
-    EXPECT_TRUE(f);
+    EXPECT_TRUE(f.file && f.lock.Held());
     EXPECT_EQ(PutSysInfo(f, record), 1);
-    EXPECT_FALSE(f);
+    EXPECT_FALSE(f.file || f.lock.Held()) << "nothing held";
     return vt::ReadFile(path);
   }
 
@@ -102,15 +102,15 @@ TEST_F(SysInfo, CountersOfAnotherDayAreClearedAndEverythingElseKept) {
 }
 
 TEST_F(SysInfo, ShortOrMissingFileGivesNothing) {
-  plat::UniqueFile f;
+  SysInfoFile f;
   SysInfoRecord record;
   EXPECT_EQ(GetSysInfo(f, record), 0) << "missing";
-  EXPECT_FALSE(f);
+  EXPECT_FALSE(f.file || f.lock.Held()) << "nothing held";
 
   const std::string shortFile = SysInfoBytes().substr(0, 100);
   vt::WriteFile(path, shortFile);
   EXPECT_EQ(GetSysInfo(f, record), 0);
-  EXPECT_FALSE(f);
+  EXPECT_FALSE(f.file || f.lock.Held()) << "nothing held";
   EXPECT_EQ(vt::ReadFile(path), shortFile);
   // Nothing stays locked or open: a whole record can be had at once.
   vt::WriteFile(path, SysInfoBytes());
@@ -123,10 +123,10 @@ TEST_F(SysInfo, GivesUpWhileAnotherProcessHoldsTheRecord) {
   vt::WriteFile(path, SysInfoBytes());
   std::thread holder = HoldLock(dir, path, 2);
   SysInfoRetrySeconds = 0;  // the 17 attempts at once
-  plat::UniqueFile f;
+  SysInfoFile f;
   SysInfoRecord record;
   EXPECT_EQ(GetSysInfo(f, record), 0);
-  EXPECT_FALSE(f);
+  EXPECT_FALSE(f.file || f.lock.Held()) << "nothing held";
   holder.join();
   EXPECT_EQ(GetSysInfo(f, record), 1) << "free again once the holder has ended";
   EXPECT_EQ(PutSysInfo(f, record), 1);
