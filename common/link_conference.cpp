@@ -34,7 +34,7 @@ void FillTable(FILE *file, int64_t count, std::vector<MessageHeader> &buffer, st
       LinkEntry &e = table[static_cast<size_t>(filled) + r];
       e.ReplyTo = h.ReplyTo > count ? 0 : h.ReplyTo;
       e.NextReply = h.NextReply > count ? 0 : h.NextReply;
-      e.Excluded = h.Attribute & 0x01;
+      e.Excluded = h.Attribute & kMsgDeleted;
       e.SubjectKey = SubjectKey(h.Subject);
     }
     filled += static_cast<int64_t>(got);

@@ -93,8 +93,8 @@ int FindUser(const int32_t &key) {
 }
 
 int WantsFastMail(const MessageHeader &header, const MessageRecord &record, int skipping) {
-  if (header.Attribute & 0x10) return 0;
-  if (!(record.AreaFlags & 0x10) && !(record.AreaFlags2 & 0x02)) return 0;
+  if (header.Attribute & kMsgReceived) return 0;
+  if (!(record.AreaFlags & kAreaFastMail) && !(record.AreaFlags2 & kAreaFastMail2)) return 0;
   int32_t key = static_cast<int32_t>(GetPasStringCRC(header.WhoTo));
   if (!FindUser(key)) return 0;
   if (record.AreaType != 5 && IsAll(header.WhoTo)) return 0;
