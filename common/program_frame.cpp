@@ -9,7 +9,15 @@
 #include "system_log.h"
 #include "text.h"
 
+namespace {
+bool Failed = false;
+}  // namespace
+
+void RunFailed() { Failed = true; }
+int RunHasFailed() { return Failed ? 1 : 0; }
+
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
+  Failed = false;
   try {
     SetArguments(argc, argv);
     std::printf(info.banner, kPlatform, kVersion);
@@ -19,7 +27,7 @@ int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
     if (!InitVelmora(error, info.code)) {
       std::printf("Error: %s\n", error.c_str());
       std::fflush(stdout);
-      return 1;
+      return kExitStartup;
     }
     if (FindMinusSlashParam("?")) {
       info.help();
@@ -35,7 +43,8 @@ int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
   } catch (const std::bad_alloc &) {
     std::printf("Error allocation memory\n");
     CloseSystemLog();
+    Failed = true;
   }
   std::fflush(stdout);
-  return 0;
+  return Failed ? kExitIncomplete : kExitDone;
 }

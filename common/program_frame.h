@@ -16,5 +16,17 @@ struct ProgramInfo {
   void (*work)() = nullptr;          // the program's work, run between the log lines
 };
 
-// Runs the program; returns the exit status (1 only for a failed start-up).
+// Exit statuses: everything asked was done; start-up failed or the command
+// line was refused; the run went on past a failure that left part of its
+// work undone.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitStartup = 1;
+inline constexpr int kExitIncomplete = 2;
+
+// Runs the program; returns its exit status.
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info);
+
+// Records that part of the run's work was left undone: the run goes on and
+// ends with kExitIncomplete.
+void RunFailed();
+int RunHasFailed();
