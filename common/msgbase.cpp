@@ -14,6 +14,14 @@ std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind) {
   return path;
 }
 
+int MessageAreaInUse(const MessageRecord &r) {
+  if (static_cast<signed char>(r.AreaName[0]) < 1) return 0;
+  switch (r.AreaType) {
+    case 0: case 1: case 2: case 5: case 6: case 7: case 8: return 1;
+    default: return 0;
+  }
+}
+
 int HasNextReadPlace(uint16_t area) { return area >= 1 && area <= (Constant.MaxMsgAreas / 16) * 16 ? 1 : 0; }
 
 namespace {

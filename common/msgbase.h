@@ -1,5 +1,6 @@
 // The message base files: MESSAGES.VLM, the area header and text files,
-// USERS.BBS and the next-read numbers of LASTCOMB.BBS.
+// USERS.BBS, the next-read numbers of LASTCOMB.BBS and the fast mail-check
+// records of MSGFAST.BBS.
 //
 // Every byte these programs do not interpret is carried through unchanged;
 // the Reserved fields exist so records can be rewritten exactly.
@@ -55,6 +56,14 @@ struct NextReadBlock {
   uint16_t Reserved;       // never read or written
   uint16_t NextRead[16];   // first unread message of areas 16b+1 .. 16b+16
 };
+
+// MSGFAST.BBS: one record per unreceived message of the areas in the fast
+// mail check, written by sorrel.
+struct MsgFastRecord {
+  uint32_t NameKey;  // GetPasStringCRC of the message's WhoTo
+  uint16_t Area;
+  uint16_t Message;  // number after the run's packing
+};
 #pragma pack(pop)
 
 // MessageRecord::AreaFlags and AreaFlags2.
@@ -103,6 +112,10 @@ static_assert(offsetof(UserRecord, Reserved72) == 72);
 static_assert(sizeof(NextReadBlock) == 34);
 static_assert(offsetof(NextReadBlock, Reserved) == 0);
 static_assert(offsetof(NextReadBlock, NextRead) == 2);
+static_assert(sizeof(MsgFastRecord) == 8);
+static_assert(offsetof(MsgFastRecord, NameKey) == 0);
+static_assert(offsetof(MsgFastRecord, Area) == 4);
+static_assert(offsetof(MsgFastRecord, Message) == 6);
 
 // Message numbers are 16 bits: an area holds at most this many messages.
 inline constexpr uint32_t kMaxMessages = 65535;
@@ -113,6 +126,10 @@ inline constexpr size_t kMaxWhoLength = 35;
 inline constexpr size_t kMaxSubjectLength = 72;
 
 enum MsgFileKind { kHeaderFile = 1, kTextFile = 2 };
+
+// Whether a slot of MESSAGES.VLM is an area that maintenance packs: a name
+// (count byte read signed at least 1) and a type of 0-2 or 5-8.
+int MessageAreaInUse(const MessageRecord &record);
 
 // "%sAREA%u\M%c%05u.BBS" with MsgPath, (area-1)/100+1, H or T, area.
 std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind);

@@ -44,6 +44,18 @@ PackCause HeaderCause(const MessageHeader &h, const PackRules &rules, bool &exem
 // A message's state between the header causes and the limits.
 enum PackState : uint8_t { kStateKept = 0, kStateExempt = 1, kStateRemoved = 2 };
 
+// One header of the scan, in message order: its state and cause, with the
+// kept messages' count and MessageBytes brought up to date.
+inline PackState ScanHeader(const MessageHeader &h, const PackRules &rules, uint32_t &kept, int64_t &keptBytes,
+                            PackCause &cause) {
+  bool exempt = false;
+  cause = HeaderCause(h, rules, exempt);
+  if (cause != kKeep) return kStateRemoved;
+  ++kept;
+  keptBytes += MessageBytes(h.TextLength);
+  return exempt ? kStateExempt : kStateKept;
+}
+
 // The count and size limits, oldest messages first: messages that are still
 // kept and not exempt go until the area is within each limit.  `kept` and
 // `keptBytes` (from MessageBytes) are those of the messages kept so far and

@@ -1,5 +1,6 @@
 // marten: the fast-find file index (FFIDX.BBS), its letter-pair pointer
 // table (FFPTR.BBS) and the file-base total in the system information record.
+// The records and the index order are in common/fast_index.h.
 #pragma once
 
 #include <cstddef>
@@ -7,44 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "fast_index.h"
 #include "platform.h"
-
-#pragma pack(push, 1)
-// One record of FFIDX.BBS per indexed file.
-struct FastIndexRecord {
-  uint8_t NameLength;  // always 12: bytes 0-12 read as a length-prefixed text
-  uint8_t Name[12];    // 8+4 form, upper case, blank filled: "README  .TXT"
-  uint16_t Area;       // 1-based file area number
-  uint8_t Reserved;    // always 0
-  int32_t Size;        // bytes (low 32 bits)
-};
-
-// The first 168 bytes of SYSINFO.BBS.  The board keeps everything else in it;
-// marten carries those bytes through unchanged.
-struct SysInfoRecord {
-  uint8_t Reserved0[40];
-  int32_t FileKilobytes;   // total size of the indexed files, in whole kilobytes
-  uint16_t DailyCounter1;  // the three counters belong to the day the file was last written
-  uint16_t DailyCounter2;
-  uint16_t DailyCounter3;
-  uint8_t Reserved1[168 - 50];
-};
-#pragma pack(pop)
-
-static_assert(sizeof(FastIndexRecord) == 20);
-static_assert(offsetof(FastIndexRecord, NameLength) == 0);
-static_assert(offsetof(FastIndexRecord, Name) == 1);
-static_assert(offsetof(FastIndexRecord, Area) == 13);
-static_assert(offsetof(FastIndexRecord, Reserved) == 15);
-static_assert(offsetof(FastIndexRecord, Size) == 16);
-static_assert(sizeof(SysInfoRecord) == 168);
-static_assert(offsetof(SysInfoRecord, FileKilobytes) == 40);
-static_assert(offsetof(SysInfoRecord, DailyCounter1) == 44);
-static_assert(offsetof(SysInfoRecord, DailyCounter2) == 46);
-static_assert(offsetof(SysInfoRecord, DailyCounter3) == 48);
-
-// Slots 0-728 of the pointer table, then the record count.
-inline constexpr int kIndexPointerCount = 730;
 
 // Directory of FFIDX.BBS and FFPTR.BBS, with its trailing backslash (or
 // empty: the current directory).  Taken from the configuration by each pass.

@@ -20,41 +20,15 @@ int32_t FastIndexPointers[kIndexPointerCount];
 namespace {
 
 constexpr size_t kIndexBuffer = 262144;
-constexpr int kCountEntry = 729;
-constexpr int kAboveZEntry = 728;
-
-inline int CompareRecords(const FastIndexRecord &a, const FastIndexRecord &b) {
-  for (size_t i = 0; i < sizeof a.Name; ++i)
-    if (a.Name[i] != b.Name[i]) return static_cast<int>(a.Name[i]) - static_cast<int>(b.Name[i]);
-  if (a.Area != b.Area) return a.Area < b.Area ? -1 : 1;
-  return 0;
-}
-
-// Where a name belongs in the table: a slot 0-728, or -1 for names that
-// begin below the letter A (bytes 128-255 count as below, read signed).
-int PointerSlot(const FastIndexRecord &record) {
-  int c1 = static_cast<signed char>(record.Name[0]);
-  if (c1 > 'Z') return kAboveZEntry;
-  if (c1 < 'A') return -1;
-  int c2 = static_cast<signed char>(record.Name[1]);
-  int second = c2 < 'A' ? 0 : c2 <= 'Z' ? c2 - 64 : 27;
-  return 28 * (c1 - 'A') + second;
-}
 
 }  // namespace
 
 int CompFastIndex(const void *a, const void *b) {
-  return CompareRecords(*static_cast<const FastIndexRecord *>(a), *static_cast<const FastIndexRecord *>(b));
+  return CompareFastIndex(*static_cast<const FastIndexRecord *>(a), *static_cast<const FastIndexRecord *>(b));
 }
 
 void CreateIndexPointer(const FastIndexRecord *records, long count) {
-  std::fill(std::begin(FastIndexPointers), std::end(FastIndexPointers), -1);
-  for (long i = 0; i < count; ++i) {
-    int slot = PointerSlot(records[i]);
-    // Records come in sorted order: the first one seen is the slot's smallest.
-    if (slot >= 0 && FastIndexPointers[slot] == -1) FastIndexPointers[slot] = static_cast<int32_t>(i);
-  }
-  FastIndexPointers[kCountEntry] = static_cast<int32_t>(count);
+  ComputeIndexPointers(records, count, FastIndexPointers);
 
   std::string name = FastIndexPath + "FFPTR.BBS";
   plat::UniqueFile table(plat::OpenFile(name, plat::Access::Write, plat::Share::Exclusive, plat::Mode::Binary));
@@ -100,7 +74,7 @@ int SortOpenIndex(FILE *index, const std::string &indexName) {
 
   auto *records = reinterpret_cast<FastIndexRecord *>(block.get());
   std::sort(records, records + count,
-            [](const FastIndexRecord &a, const FastIndexRecord &b) { return CompareRecords(a, b) < 0; });
+            [](const FastIndexRecord &a, const FastIndexRecord &b) { return CompareFastIndex(a, b) < 0; });
 
   int written = 1;
   if (std::fseek(index, 0, SEEK_SET) != 0 || !plat::WriteBytes(index, block.get(), bytes) || std::fflush(index) != 0) {

@@ -93,15 +93,9 @@ int Scan(Area &a, const PackRules &rules, int link, bool &needPack, int64_t &kep
     for (size_t k = 0; k < got; ++k) {
       const MessageHeader &h = a.headers[k];
       LinkEntry &e = a.links[done + k];
-      bool exempt = false;
-      if (HeaderCause(h, rules, exempt) != kKeep) {
-        e.Excluded = kStateRemoved;
-        needPack = true;
-      } else {
-        e.Excluded = exempt ? kStateExempt : kStateKept;
-        ++a.kept;
-        keptBytes += MessageBytes(h.TextLength);
-      }
+      PackCause cause;
+      e.Excluded = ScanHeader(h, rules, a.kept, keptBytes, cause);
+      if (e.Excluded == kStateRemoved) needPack = true;
       e.ReplyTo = h.ReplyTo > a.total ? 0 : h.ReplyTo;
       e.NextReply = h.NextReply > a.total ? 0 : h.NextReply;
       e.SubjectKey = link ? SubjectKey(h.Subject) : 0;

@@ -34,14 +34,6 @@ void Help() {
 
 namespace {
 
-bool AreaInUse(const MessageRecord &r) {
-  if (static_cast<signed char>(r.AreaName[0]) < 1) return false;
-  switch (r.AreaType) {
-    case 0: case 1: case 2: case 5: case 6: case 7: case 8: return true;
-    default: return false;
-  }
-}
-
 // The files of a slot that is no longer configured.
 void RemoveOldBoard(uint16_t area) {
   // A packing an earlier run left half done is settled first, so no file of
@@ -113,7 +105,7 @@ void PackAllAreas(int cleanup) {
   MessageRecord record;
   for (uint32_t a = 1; a <= Constant.MaxMsgAreas && std::fread(&record, sizeof record, 1, areas.get()) == 1; ++a) {
     uint16_t area = static_cast<uint16_t>(a);
-    if (AreaInUse(record)) {
+    if (MessageAreaInUse(record)) {
       int link = (record.AreaType == 0 || !AreaLink) ? 0 : static_cast<signed char>(AreaLink[a - 1]) != 0;
       CompressArea(area, record, link, cleanup, MsgCount[a - 1]);
     } else if (cleanup) {

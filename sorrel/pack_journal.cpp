@@ -13,11 +13,6 @@
 
 namespace {
 
-std::string WithExtension(std::string path, const char *extension) {
-  ForceExtension(path, extension);
-  return path;
-}
-
 int Rename(const std::string &from, const std::string &to) {
   if (plat::RenameFile(from, to)) return 1;
   std::printf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str());
@@ -54,19 +49,6 @@ int JournalIsOurs(const std::string &path) {
 
 
 }  // namespace
-
-AreaFiles GetAreaFiles(uint16_t area) {
-  AreaFiles f;
-  GetMsgAreaPath(area, f.header, kHeaderFile);
-  GetMsgAreaPath(area, f.text, kTextFile);
-  f.newHeader = WithExtension(f.header, ".NEW");
-  f.newText = WithExtension(f.text, ".NEW");
-  f.oldHeader = WithExtension(f.header, ".OLD");
-  f.oldText = WithExtension(f.text, ".OLD");
-  f.journal = WithExtension(f.header, ".PKJ");
-  f.committed = WithExtension(f.header, ".PKC");
-  return f;
-}
 
 void PrintFileFailure(const char *action, const std::string &path) {
   std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());

@@ -23,17 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "area_files.h"
 #include "platform.h"
-
-// Every name one area's packing uses.
-struct AreaFiles {
-  std::string header, text;        // the live files
-  std::string newHeader, newText;  // replacements being built
-  std::string oldHeader, oldText;  // the former files during the switch
-  std::string journal;             // pending: the switch may be undone
-  std::string committed;           // committed: the switch is final
-};
-AreaFiles GetAreaFiles(uint16_t area);
 
 #pragma pack(push, 1)
 // The journal's fixed part, after its 16-byte signature.  It is followed by

@@ -21,18 +21,7 @@ extern std::vector<uint16_t> MsgCount; // messages per area after the run
 
 // ---------------------------------------------------------------- fast mail check
 
-#pragma pack(push, 1)
-// One record of MSGFAST.BBS.
-struct MsgFastRecord {
-  uint32_t NameKey;  // GetPasStringCRC of the message's WhoTo
-  uint16_t Area;
-  uint16_t Message;  // number after this run's packing
-};
-#pragma pack(pop)
-static_assert(sizeof(MsgFastRecord) == 8);
-static_assert(offsetof(MsgFastRecord, NameKey) == 0);
-static_assert(offsetof(MsgFastRecord, Area) == 4);
-static_assert(offsetof(MsgFastRecord, Message) == 6);
+// The records of MSGFAST.BBS are MsgFastRecord (msgbase.h).
 
 // The user key table: sorted ascending as signed numbers once built; empty
 // (NumUserCRC 0) means every name is accepted.
