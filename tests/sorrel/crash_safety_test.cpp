@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "sorrel_board.h"
+#include "message_board.h"
 
 namespace {
 

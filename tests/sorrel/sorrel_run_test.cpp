@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sorrel.h"
-#include "sorrel_board.h"
+#include "message_board.h"
 
 namespace {
 

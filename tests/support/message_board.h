@@ -1,5 +1,6 @@
-// Message bases for sorrel's tests: areas, users and next-read numbers
-// written byte by byte into a temporary board, and the program run on it.
+// Message bases for the tests of the programs that read or pack them:
+// areas, users and next-read numbers written byte by byte into a temporary
+// board, and a program run on it (sorrel unless another is named).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -190,9 +191,13 @@ class Board {
   std::string Log() const { return vt::ReadFile(dir / "SORREL.LOG"); }
 
   vt::RunResult Run(const std::vector<std::string> &args, const std::map<std::string, std::string> &extra = {}) {
+    return RunProgram(SORREL_EXE, args, extra);
+  }
+  vt::RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args,
+                           const std::map<std::string, std::string> &extra = {}) {
     std::map<std::string, std::string> env{{"VLM", dir.Board()}, {"TASK", ""}, {"TZ", "GMT0"}};
     for (const auto &[k, v] : extra) env[k] = v;
-    return vt::Run(SORREL_EXE, args, dir.Path(), env);
+    return vt::Run(exe, args, dir.Path(), env);
   }
 
   vt::TempDir dir;
