@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <regex>
 #include <sstream>
 
 #include "message_board.h"
@@ -307,12 +306,14 @@ INSTANTIATE_TEST_SUITE_P(OneKindEach, Broken, ::testing::ValuesIn(kBrokenBoards)
 // "a pack would remove N (...), B bytes" of each area line, by area number.
 std::map<int, std::pair<int, long long>> Removals(const std::string &out) {
   std::map<int, std::pair<int, long long>> m;
-  std::regex line(R"(^ +(\d+) [^\n]*would remove (nothing|(\d+) \([^)]*\), (\d+) bytes)$)");
   std::istringstream in(out);
+  const std::string key = "would remove ";
   for (std::string l; std::getline(in, l);) {
-    std::smatch s;
-    if (!std::regex_match(l, s, line)) continue;
-    m[std::stoi(s[1])] = s[3].matched ? std::pair{std::stoi(s[3]), std::stoll(s[4])} : std::pair{0, 0LL};
+    size_t at = l.find(key);
+    if (l.rfind("    ", 0) != 0 || at == std::string::npos) continue;
+    std::string rest = l.substr(at + key.size());
+    size_t comma = rest.rfind(", ");
+    m[std::stoi(l)] = rest == "nothing" ? std::pair{0, 0LL} : std::pair{std::stoi(rest), std::stoll(rest.substr(comma + 2))};
   }
   return m;
 }
