@@ -6,7 +6,7 @@
 # The shipped programs.  Each one is a target of the same name with its
 # manual page in doc/<program>.1; shipping another program is one more name
 # here.
-set(VLM_SHIPPED_PROGRAMS sorrel tether marten quarry2)
+set(VLM_SHIPPED_PROGRAMS sorrel tether marten quarry2 vlmcheck)
 
 # The banners print the version from the code; the packages must carry the
 # same one.
@@ -69,7 +69,9 @@ else()
       "Console programs that a sysop runs by hand or from a nightly script to keep
 the binary data files of a Velmora board in order: they pack and renumber
 the message base, link reply chains, build the fast-find index of the file
-areas, compile questionnaires and list the file area directories.")
+areas, compile questionnaires and list the file area directories, and one
+that checks the board without changing it and tells what a pack would
+remove.")
   # The library dependencies come from the programs themselves when
   # dpkg-shlibdeps (package dpkg-dev) is there to read them.
   find_program(VLM_DPKG_SHLIBDEPS dpkg-shlibdeps)
