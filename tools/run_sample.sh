@@ -79,77 +79,43 @@ show SURVEY.QAC
 echo
 show LOGS/UT21.LOG
 
-links() {  # the reply links and subjects of an area's header file
-  local f=$1 n i reply next len mark
-  n=$(( $(stat -c %s "$f") / 186 ))
-  echo "----- $f"
-  for ((i = 0; i < n; i++)); do
-    read -r reply next < <(od -An -t u2 -j $((i * 186)) -N 4 "$f")
-    len=$(od -An -t u1 -j $((i * 186 + 113)) -N 1 "$f" | tr -d ' ')
-    mark=$(( $(od -An -t u1 -j $((i * 186 + 30)) -N 1 "$f") & 1 ))
-    printf '  %3d  ReplyTo %3d  NextReply %3d  %s%s\n' $((i + 1)) "$reply" "$next" \
-      "$(dd if="$f" bs=1 skip=$((i * 186 + 114)) count="$len" 2>/dev/null)" "$([ "$mark" = 1 ] && echo "  (deleted)")"
-  done
+check() {  # vlmcheck with the given switches, and its status when not 0
+  "$build/vlmcheck/vlmcheck" "$@" || echo "(vlmcheck ended with status $?: problems found)"
 }
 
 echo
 echo "##### tether: link the reply chains of the areas marked in MSGREPLY.BBS"
-for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
+echo "----- vlmcheck -DUMP1: the headers of area 1 before linking"
+check -DUMP1
 "$build/tether/tether"
 echo "##### after linking"
-for area in 1 2 7; do links "MSG/AREA1/MH0000$area.BBS"; done
+for area in 1 2 7; do
+  echo "----- vlmcheck -DUMP$area"
+  check -DUMP$area
+done
 show LOGS/LNK1.LOG
-
-areas() {  # one line per area file: messages, those marked deleted, text bytes
-  local f n i del
-  for f in MSG/AREA1/MH*.BBS; do
-    n=$(( $(stat -c %s "$f") / 186 ))
-    del=0
-    for ((i = 0; i < n; i++)); do
-      del=$(( del + ($(od -An -t u1 -j $((i * 186 + 30)) -N 1 "$f") & 1) ))
-    done
-    printf '  %s  %3d messages, %3d marked deleted, %6d bytes of text\n' "$f" "$n" "$del" \
-      "$(stat -c %s "${f/MH/MT}" 2>/dev/null || echo 0)"
-  done
-  echo "  attach directory: $(cd ATTACH && find . -mindepth 1 | sort | tr '\n' ' ')"
-}
 
 echo
 echo "##### sorrel: pack and renumber every area, link marked ones, fast mail for known users, remove old boards"
-echo "----- before"
-areas
+echo "----- before: vlmcheck, what a pack would remove and what is wrong"
+check
+echo "----- vlmcheck -DUMP9: an area over its count limit"
+check -DUMP9
+echo "  attach directory: $(cd ATTACH && find . -mindepth 1 | sort | tr '\n' ' ')"
 "$build/sorrel/sorrel" -LINK -FASTMAIL -CLEANUP
-echo "----- after"
-areas
-echo "----- MSGCOUNT.BBS (messages per area 1 to 16)"
-od -An -t u2 -N 32 MSG/MSGCOUNT.BBS
-echo "----- MSGFAST.BBS (name key, area, message)"
-od -An -v -t x4 -t u2 -w8 MSG/MSGFAST.BBS | paste - - | awk '{printf "  %s  area %s  message %s\n", $1, $5, $6}'
+echo "----- after: vlmcheck"
+check
+echo "----- vlmcheck -DUMP9"
+check -DUMP9
+echo "  attach directory: $(cd ATTACH && find . -mindepth 1 | sort | tr '\n' ' ')"
 show LOGS/MSG1.LOG
-
-index_summary() {  # FFIDX.BBS, FFPTR.BBS and the system information, readable
-  echo "----- FFIND/FFIDX.BBS (sorted: name, area, size)"
-  perl -e 'open F, "<:raw", $ARGV[0] or die; while (read(F, $r, 20) == 20) {
-             ($len, $name, $area, $res, $size) = unpack "C a12 v C l<", $r;
-             printf "  %4d  %s  area %2d  %7d bytes\n", $n++, $name, $area, $size } ' FFIND/FFIDX.BBS
-  echo "----- FFIND/FFPTR.BBS (first record of each letter pair in use)"
-  perl -e 'open F, "<:raw", $ARGV[0] or die; read(F, $t, 2920) == 2920 or die "short table\n";
-           @e = unpack "l<730", $t;
-           for $i (0 .. 727) { next if $e[$i] < 0; $l = chr(65 + int($i / 28)); $s = $i % 28;
-             $p = $s == 0 ? "$l + below A" : $s == 27 ? "$l + above Z" : $l . chr(64 + $s);
-             printf "  %-13s record %d\n", $p, $e[$i] }
-           printf "  %-13s record %d\n", "above Z", $e[728] if $e[728] >= 0;
-           printf "  %d records in the index\n", $e[729]' FFIND/FFPTR.BBS
-  echo "----- SYSINFO.BBS"
-  perl -e 'open F, "<:raw", $ARGV[0] or die; read(F, $r, 168);
-           ($kb, @c) = unpack "x40 l< v3", $r;
-           printf "  files in the file areas: %d KB; daily counters %d %d %d\n", $kb, @c' SYSINFO.BBS
-}
 
 echo
 echo "##### marten: build and sort the fast-find index of the file areas"
 echo "----- file area directories"
 (cd FILES && find . -mindepth 1 | sort | sed 's/^\.\//  /')
 "$build/marten/marten" -BUILD
-index_summary
 show LOGS/IDX1.LOG
+echo "----- vlmcheck: the index in order, its pointer table and the total of SYSINFO.BBS"
+check | sed -n '/^Fast-find index/,$p'
+show LOGS/CHK1.LOG
