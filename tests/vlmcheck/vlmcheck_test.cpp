@@ -178,6 +178,7 @@ TEST_F(Check, HealthyBoardGivesFiguresNoProblemsAndStatusZero) {
 struct BrokenBoard {
   const char *name;
   std::function<std::vector<std::string>(Check &, st::Board &)> breakIt;
+  size_t problems = 0;  // counted in the summary, when more than its lines
 };
 
 void PrintTo(const BrokenBoard &b, std::ostream *os) { *os << b.name; }
@@ -197,7 +198,9 @@ TEST_P(Broken, GivesStatusTwoAndItsProblemLines) {
   std::vector<std::string> lines = Problems(r.out);
   ASSERT_EQ(lines.size(), expected.size()) << r.out;
   for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(Matches(lines[i], expected[i])) << lines[i];
-  EXPECT_NE(board.Log().find("  " + std::to_string(expected.size()) + " problem"), std::string::npos);
+  std::string found = std::to_string(GetParam().problems ? GetParam().problems : expected.size()) + " problem";
+  EXPECT_NE(r.out.find("; " + found), std::string::npos) << r.out;
+  EXPECT_NE(board.Log().find("  " + found), std::string::npos);
 }
 
 const BrokenBoard kBrokenBoards[] = {
@@ -207,6 +210,21 @@ const BrokenBoard kBrokenBoards[] = {
        b.WriteAreaFiles(1, b.areas[0].msgs);
        return std::vector<std::string>{"area 1 message 2: corrupt header, Subject count 80 beyond its 72 characters"};
      }},
+    {"TenLinesOfAKindInAnArea",
+     [](Check &, st::Board &b) {
+       std::vector<std::string> lines;
+       b.areas[0].msgs.resize(13);
+       for (size_t i = 0; i < 13; ++i) {
+         b.areas[0].msgs[i] = {.text = "x", .subjectCount = 99};
+         if (i < 10)
+           lines.push_back("area 1 message " + std::to_string(i + 1) +
+                           ": corrupt header, Subject count 99 beyond its 72 characters");
+       }
+       b.WriteAreaFiles(1, b.areas[0].msgs);
+       lines.push_back("area 1: 3 more corrupt headers");
+       return lines;
+     },
+     13},
     {"TextBeyondTheTextFile",
      [](Check &, st::Board &b) {
        b.areas[0].msgs[2].extraLength = 100;
