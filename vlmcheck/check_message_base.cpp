@@ -5,6 +5,7 @@
 // The figures come from the scan and limits that packing applies
 // (pack_rules.h), so they are what the next sorrel run removes.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -234,7 +235,11 @@ void CheckAreaMessages(uint16_t area, const Slot &slot, int doDelete) {
   if (slot.count > 0) {
     int read = ReadBoardFile(files.header, bytes, size_t(slot.count) * sizeof(MessageHeader));
     if (read != 1) {
-      if (read == kFileMissing) ReportFileFailure("opening", files.header);
+      if (read == kFileMissing) {
+        // Gone since its size was taken.
+        errno = ENOENT;
+        ReportFileFailure("opening", files.header);
+      }
       std::printf("%s: cannot be read\n", title.c_str());
       return;
     }

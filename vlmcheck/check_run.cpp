@@ -1,4 +1,5 @@
 // The run: switches, the problem lines, reading board files, the summary.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
