@@ -301,6 +301,27 @@ TEST_F(SorrelRun, AttachmentsOfDeletedMessagesAreErased) {
   EXPECT_EQ(board.Count(1), 1u);
 }
 
+TEST_F(SorrelRun, AttachmentNamedWithForwardSlashesIsErasedWhereItLies) {
+  vt::MakeDirs(board.dir / "ATTACH/~@000001");
+  vt::WriteFile(board.dir / "ATTACH/~@000001/REPORT.ZIP", "r");
+  vt::WriteFile(board.dir / "REPORT.ZIP", "same name in the current directory");
+  board.config.attachPath = "ATTACH\\";
+  // A host path on POSIX; a Windows temporary directory would not fit the
+  // subject's 72 characters, so there the path relative to the board.
+  std::string where = vt::HostIsPosix() ? board.dir.Path() : "";
+  std::vector<Msg> msgs(2);
+  msgs[0].attribute = 0x01;
+  msgs[0].attribute2 = 0x04;
+  msgs[0].subject = where + "ATTACH/~@000001/REPORT.ZIP";
+  board.areas.push_back({.flags = 0x20, .msgs = msgs});
+  board.Write();
+  board.Run({});
+  EXPECT_FALSE(vt::FileExists(board.dir / "ATTACH/~@000001/REPORT.ZIP"));
+  EXPECT_FALSE(vt::FileExists(board.dir / "ATTACH/~@000001"));
+  EXPECT_EQ(vt::ReadFile(board.dir / "REPORT.ZIP"), "same name in the current directory");
+  EXPECT_EQ(board.Count(1), 1u);
+}
+
 TEST_F(SorrelRun, CleanupRemovesOldBoardsAndLoneFiles) {
   board.Users({"SYSOP", "ANN"});
   board.areas.push_back({.msgs = Numbered(2)});
