@@ -302,6 +302,13 @@ TEST_F(TetherRun, MissingMarksFileIsReported) {
   EXPECT_EQ(r.out, std::string(kBanner) + std::strerror(ENOENT) + " opening " + config.msgPath + "MSGREPLY.BBS\n" +
                        kNothing + kCompleted);
   EXPECT_FALSE(vt::FileExists(dir / "MSG/MSGREPLY.BBS"));
+
+  // Without MESSAGES.VLM as well: both files are reported, the marks file first.
+  std::remove((dir / "MESSAGES.VLM").c_str());
+  r = Tether();
+  EXPECT_EQ(r.out, std::string(kBanner) + std::strerror(ENOENT) + " opening " + config.msgPath + "MSGREPLY.BBS\n" +
+                       std::strerror(ENOENT) + " opening " + dir.Board() + "MESSAGES.VLM\n" + kCompleted);
+  EXPECT_FALSE(vt::FileExists(dir / "MSG/MSGREPLY.BBS"));
 }
 
 TEST_F(TetherRun, MarksSurviveAMissingAreaFile) {
