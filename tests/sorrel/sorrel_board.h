@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "msgbase.h"
+#include "program_frames.h"
 #include "test_support.h"
 
 namespace st {
@@ -199,16 +200,5 @@ class Board {
   vt::BoardConfig config;
   std::vector<Area> areas;
 };
-
-// The console output between the banner and the completion line.
-inline std::string Work(const std::string &out) {
-  const std::string head = "Use -? for help\n\n", tail = "\nSorrel Completed\n";
-  size_t from = out.find(head);
-  if (from == std::string::npos || out.size() < tail.size() ||
-      out.compare(out.size() - tail.size(), tail.size(), tail) != 0)
-    return "<frame missing>" + out;
-  from += head.size();
-  return out.substr(from, out.size() - tail.size() - from);
-}
 
 }  // namespace st

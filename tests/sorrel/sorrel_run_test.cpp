@@ -38,7 +38,7 @@ TEST_F(SorrelRun, AreaWithNothingDeletedIsOnlyRead) {
   std::string headers = board.Headers(1), texts = board.Texts(1);
   auto r = board.Run({});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(st::Work(r.out), "Searching General...\rSkipping  General...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching General...\rSkipping  General...\n");
   EXPECT_EQ(board.Headers(1), headers);
   EXPECT_EQ(board.Texts(1), texts);
   EXPECT_EQ(board.Log().find("Packed"), std::string::npos);
@@ -57,7 +57,7 @@ TEST_F(SorrelRun, LinkingWithNothingDeletedRewritesTheLinksInPlace) {
   vt::WriteFile(board.dir / "MSG/MSGREPLY.BBS", std::string("\1", 1));
   std::string before = board.Headers(1);
   auto r = board.Run({"-LINK"});
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
   std::string after = board.Headers(1);
   // Hello -> RE:Hello, Re: Hello -> RE: Hello (the blank stays in the key).
   EXPECT_EQ(st::U16(after, 2), 3);
@@ -82,7 +82,7 @@ TEST_F(SorrelRun, DeletedCorruptAndLimitedMessagesGoExemptOnesStay) {
   board.areas.push_back({.name = "Limits", .keepDays = 30, .keepRecvDays = 10, .msgs = msgs});
   board.Write();
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Limits...\rPacking   Limits...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Limits...\rPacking   Limits...\n");
   ASSERT_EQ(board.Count(1), 3u);
   EXPECT_EQ(board.Subject(1, 1), "m4");
   EXPECT_EQ(board.Subject(1, 2), "m7");
@@ -187,7 +187,7 @@ TEST_F(SorrelRun, EveryMessageDeletedRemovesTheFilesAndResetsNextRead) {
   board.Write();
   board.SetNextRead(0, 1, 3);
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Gone...\rPacking   Gone...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Gone...\rPacking   Gone...\n");
   EXPECT_FALSE(vt::FileExists(board.HeaderPath(1)));
   EXPECT_FALSE(vt::FileExists(board.TextPath(1)));
   EXPECT_EQ(board.NextRead(0, 1), 1);
@@ -338,10 +338,10 @@ TEST_F(SorrelRun, CleanupRemovesOldBoardsAndLoneFiles) {
   auto r = board.Run({});
   EXPECT_TRUE(vt::FileExists(board.HeaderPath(2)));
   EXPECT_TRUE(vt::FileExists(board.HeaderPath(4)));
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
 
   r = board.Run({"-CLEANUP"});
-  EXPECT_EQ(st::Work(r.out),
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out),
             "Searching Area...\rSkipping  Area...\nDeleting Old Msg Board 2\nDeleting Old Msg Board 3\n");
   for (uint16_t a : {2, 3, 4}) {
     EXPECT_FALSE(vt::FileExists(board.HeaderPath(a))) << a;
@@ -359,7 +359,7 @@ TEST_F(SorrelRun, CountsNeedAnExistingFileAndDeletedMarkerGoes) {
   std::remove((board.dir / "MSG/MSGCOUNT.BBS").c_str());
   vt::WriteFile(board.dir / "MSG/MSGDLTD.BBS", "x");
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
   EXPECT_FALSE(vt::FileExists(board.dir / "MSG/MSGCOUNT.BBS"));
   EXPECT_FALSE(vt::FileExists(board.dir / "MSG/MSGDLTD.BBS"));
 }
@@ -371,7 +371,7 @@ TEST_F(SorrelRun, AreaTooLargeToNumberIsLeftAsItIs) {
   vt::WriteFile(board.HeaderPath(1), headers);
   vt::WriteFile(board.TextPath(1), "");
   auto r = board.Run({});
-  EXPECT_NE(st::Work(r.out).find("holds 65536 messages, more than 65535: not packed"), std::string::npos);
+  EXPECT_NE(vt::Work(vt::kSorrel, r.out).find("holds 65536 messages, more than 65535: not packed"), std::string::npos);
   EXPECT_EQ(board.Headers(1).size(), headers.size());
   EXPECT_EQ(board.MsgCount()[0], 0);
 }
@@ -379,7 +379,7 @@ TEST_F(SorrelRun, AreaTooLargeToNumberIsLeftAsItIs) {
 TEST_F(SorrelRun, HelpText) {
   board.Write();
   auto r = board.Run({"-?"});
-  EXPECT_EQ(st::Work(r.out),
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out),
             "\n                   SORREL always Compresses/Renumbers the Message Base\n"
             " -CLEANUP          Cleans up unused message boards\n"
             " -LINK             Links reply chains in messages with new Echomail/Netmail\n"

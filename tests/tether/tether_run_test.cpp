@@ -10,16 +10,12 @@
 #include "link.h"
 #include "msgbase.h"
 #include "plain_link_pass.h"
+#include "program_frames.h"
 #include "test_support.h"
 #include "text.h"
 
 namespace {
 
-const char kBanner[] =
-    "Tether WIN 95/NT V1.48.  Velmora Fast Message Base Linker.\n"
-    "Copyright (c) Velmora.  All Rights Reserved.\n"
-    "Use -? for help\n\n";
-const char kCompleted[] = "\nTether Completed\n";
 const char kNothing[] = "No Message Areas require Linking\n";
 
 struct Msg {
@@ -138,11 +134,10 @@ TEST_F(TetherRun, HelpTouchesNothing) {
   Mark("\1\1");
   vt::RunResult r = Tether({"-?"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kBanner) +
-                       "Command Line Parameters\n\n"
-                       "  -LINKALL        Link All Message Areas\n"
-                       "  -NODE<1..999>   Node Number\n" +
-                       kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out),
+            "Command Line Parameters\n\n"
+            "  -LINKALL        Link All Message Areas\n"
+            "  -NODE<1..999>   Node Number\n");
   EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), "\1\1");
   EXPECT_FALSE(vt::FileExists(dir / "TETHER.LOG"));
 }
@@ -152,7 +147,7 @@ TEST_F(TetherRun, StartupFailureLinksNothing) {
   std::remove((dir / "CONFIG.VLM").c_str());
   vt::RunResult r = Tether();
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, std::string(kBanner) + "Error: CONFIG.VLM not found\n");
+  EXPECT_EQ(r.out, vt::kTether.Banner() + "Error: CONFIG.VLM not found\n");
   EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), "\1");
 }
 
@@ -162,7 +157,7 @@ TEST_F(TetherRun, NothingMarked) {
   Mark(std::string(16, '\0'));
   vt::RunResult r = Tether();
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kBanner) + kNothing + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), kNothing);
   EXPECT_EQ(LogTexts(), Logged({}));
   EXPECT_EQ(Headers(1), before);
 }
@@ -178,8 +173,8 @@ TEST_F(TetherRun, LinksTheMarkedAreasByteForByte) {
   Mark(std::string("\1\2\xFF\1\0", 5));
 
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) +
-                       "Linking Hello...\nLinking Tests...\nLinking Deleted...\nLinking Existing...\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out),
+            "Linking Hello...\nLinking Tests...\nLinking Deleted...\nLinking Existing...\n");
   EXPECT_EQ(LogTexts(), Logged({"Linked Hello", "Linked Tests", "Linked Deleted", "Linked Existing"}));
   EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), std::string(16, '\0'));
 
@@ -219,7 +214,7 @@ TEST_F(TetherRun, OutOfRangeLinksAreWrittenBackOnlyWhenSomethingWasLinked) {
   std::string mixed = WriteHeaders(2, {{"a", 4}, {"a", 0, 9}, {"b", 3, 3}});
   Mark("\1\1");
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + "Linking Lonely...\nLinking Mixed...\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking Lonely...\nLinking Mixed...\n");
   // Nothing to join: the file is not written, the log line is written all the same.
   EXPECT_EQ(Headers(1), lonely);
   EXPECT_EQ(LogTexts(), Logged({"Linked Lonely", "Linked Mixed"}));
@@ -240,7 +235,7 @@ TEST_F(TetherRun, SmallAndMissingHeaderFilesAreQuiet) {
   std::string ragged = WriteHeaders(4, {{"a"}, {"a"}}, "partial record");
   Mark("\1\1\1\1");
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + "Linking Ragged...\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking Ragged...\n");
   EXPECT_EQ(LogTexts(), Logged({"Linked Ragged"}));
   EXPECT_EQ(Headers(1), "");
   EXPECT_EQ(Headers(2), single);
@@ -260,9 +255,8 @@ TEST_F(TetherRun, SelectsOnlyLinkedTypesAndUsedSlots) {
   for (unsigned a = 1; a <= 14; ++a) before[a] = WriteHeaders(a, {{"s"}, {"s"}});
   Mark(std::string(14, '\1'));
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) +
-                       "Linking T0...\nLinking T1...\nLinking T2...\nLinking T6...\nLinking T7...\nLinking T8...\n" +
-                       kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out),
+            "Linking T0...\nLinking T1...\nLinking T2...\nLinking T6...\nLinking T7...\nLinking T8...\n");
   for (unsigned a : {1, 2, 3, 7, 8, 9}) EXPECT_EQ(U16(Headers(a), 2), 2) << a;
   for (unsigned a : {4, 5, 6, 10, 11, 12, 13, 14}) EXPECT_EQ(Headers(a), before[a]) << a;
   EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), std::string(16, '\0'));
@@ -275,7 +269,7 @@ TEST_F(TetherRun, LinkAllInEveryFormReadsEveryArea) {
     WriteHeaders(2, {{"s"}, {"s"}});
     Mark(std::string("\0\0\3", 3));
     vt::RunResult r = Tether({form});
-    EXPECT_EQ(r.out, std::string(kBanner) + "Linking One...\nLinking Two...\n" + kCompleted) << form;
+    EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking One...\nLinking Two...\n") << form;
     EXPECT_EQ(U16(Headers(2), 2), 2) << form;
     EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), std::string(16, '\0')) << form;
   }
@@ -285,29 +279,29 @@ TEST_F(TetherRun, NothingToLinkWhenNoAreaQualifies) {
   WriteAreas({{"Netmail", 5}, {"", 0}, {"Netmail2", 5}});
   std::string before = WriteHeaders(1, {{"s"}, {"s"}});
   Mark("\1");
-  EXPECT_EQ(Tether({"-LINKALL"}).out, std::string(kBanner) + kNothing + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, Tether({"-LINKALL"}).out), kNothing);
   EXPECT_EQ(Headers(1), before);
 
   config.maxMsgAreas = 0;
   vt::WriteBoard(dir.Path(), config);
   WriteAreas({{"General", 0}});
   WriteHeaders(1, {{"s"}, {"s"}});
-  EXPECT_EQ(Tether({"-LINKALL"}).out, std::string(kBanner) + kNothing + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, Tether({"-LINKALL"}).out), kNothing);
 }
 
 TEST_F(TetherRun, MissingMarksFileIsReported) {
   WriteAreas({{"General", 0}});
   WriteHeaders(1, {{"s"}, {"s"}});
+  const std::string noMarks = std::string(std::strerror(ENOENT)) + " opening " + config.msgPath + "MSGREPLY.BBS\n";
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + std::strerror(ENOENT) + " opening " + config.msgPath + "MSGREPLY.BBS\n" +
-                       kNothing + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), noMarks + kNothing);
   EXPECT_FALSE(vt::FileExists(dir / "MSG/MSGREPLY.BBS"));
 
   // Without MESSAGES.VLM as well: both files are reported, the marks file first.
   std::remove((dir / "MESSAGES.VLM").c_str());
   r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + std::strerror(ENOENT) + " opening " + config.msgPath + "MSGREPLY.BBS\n" +
-                       std::strerror(ENOENT) + " opening " + dir.Board() + "MESSAGES.VLM\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out),
+            noMarks + std::strerror(ENOENT) + " opening " + dir.Board() + "MESSAGES.VLM\n");
   EXPECT_FALSE(vt::FileExists(dir / "MSG/MSGREPLY.BBS"));
 }
 
@@ -315,8 +309,8 @@ TEST_F(TetherRun, MarksSurviveAMissingAreaFile) {
   Mark(std::string("\1\0\1", 3));
   vt::RunResult r = Tether();
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kBanner) + std::strerror(ENOENT) + " opening " + dir.Board() + "MESSAGES.VLM\n" +
-                       kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out),
+            std::string(std::strerror(ENOENT)) + " opening " + dir.Board() + "MESSAGES.VLM\n");
   EXPECT_EQ(LogTexts(), Logged({}));
   // Nothing could be linked, so the marks wait for the next run.
   EXPECT_EQ(vt::ReadFile(dir / "MSG/MSGREPLY.BBS"), std::string("\1\0\1", 3));
@@ -324,7 +318,7 @@ TEST_F(TetherRun, MarksSurviveAMissingAreaFile) {
   WriteAreas({{"General", 0}, {"Other", 0}, {"Third", 0}});
   WriteHeaders(1, {{"s"}, {"s"}});
   r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + "Linking General...\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking General...\n");
   EXPECT_EQ(U16(Headers(1), 2), 2);
 }
 
@@ -345,7 +339,7 @@ TEST_F(TetherRun, ThreeThousandMessagesInSeveralPieces) {
   std::string before = WriteHeaders(1, msgs);
   Mark("\1");
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + "Linking Busy...\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking Busy...\n");
   std::string after = Headers(1);
   EXPECT_EQ(U16(after, 1500 * 186 + 2), 3000);
   EXPECT_EQ(U16(after, 2999 * 186), 1501);
@@ -360,10 +354,9 @@ TEST_F(TetherRun, AreaBeyondSixteenBitNumbersIsLeftAlone) {
   WriteHeaders(2, {{"s"}, {"s"}});
   Mark("\1\1");
   vt::RunResult r = Tether();
-  EXPECT_EQ(r.out, std::string(kBanner) + "Linking Huge...\n" + config.msgPath +
-                       "AREA1\\MH00001.BBS holds 65536 messages, more than 65535: not linked\n"
-                       "Linking Next...\n" +
-                       kCompleted);
+  EXPECT_EQ(vt::Work(vt::kTether, r.out), "Linking Huge...\n" + config.msgPath +
+                                              "AREA1\\MH00001.BBS holds 65536 messages, more than 65535: not linked\n"
+                                              "Linking Next...\n");
   EXPECT_EQ(Headers(1), huge);
   EXPECT_EQ(LogTexts(), Logged({"Not linked Huge: more than 65535 messages", "Linked Next"}));
 }
