@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "filepath_record.h"
 #include "index_record.h"
+#include "marten.h"
 #include "program_frames.h"
+#include "records.h"
 #include "test_support.h"
 
 namespace {
@@ -21,15 +24,13 @@ const char kBuildAndSort[] = "Building Fast Find Index...\nSorting Fast Find Ind
 
 std::string PointerFile(const std::vector<std::pair<int, int32_t>> &entries) {
   std::string b;
-  for (int i = 0; i < 730; ++i) vt::PutU32(b, b.size(), 0xFFFFFFFFu);
+  for (int i = 0; i < kIndexPointerCount; ++i) vt::PutU32(b, b.size(), 0xFFFFFFFFu);
   for (const auto &[slot, value] : entries) vt::PutU32(b, 4 * static_cast<size_t>(slot), static_cast<uint32_t>(value));
   return b;
 }
 
 std::string SysInfoBytes() {
-  std::string b(168, '\0');
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(200 - i);
-  return b;
+  return vt::AsBytes(vt::FilledRecord<SysInfoRecord>([](size_t i) { return 200 - i; }));
 }
 
 class MartenRun : public ::testing::Test {
@@ -50,10 +51,9 @@ class MartenRun : public ::testing::Test {
   void WriteAreas(const std::vector<std::string> &paths) {
     std::string bytes;
     for (const std::string &p : paths) {
-      std::string r(256, '\x5A');
-      r[0] = 0;
-      vt::PutPas(r, 0, p);
-      bytes += r;
+      FilePathRecord r = vt::FilledRecord<FilePathRecord>([](size_t) { return 0x5A; });
+      vt::SetPas(r.AreaPath, p);
+      bytes += vt::AsBytes(r);
     }
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
@@ -107,7 +107,7 @@ TEST_F(MartenRun, BuildIndexesEveryAreaSortsItAndStoresTheTotal) {
             PointerFile({{28 * 3 + 15, 0}, {28 * 15 + 11, 1}, {28 * 17 + 5, 3}, {728, 6}, {729, 7}}));
   // 7121 bytes in all: 6 kilobytes.  Written today, so the counters stay.
   std::string info = SysInfoBytes();
-  vt::PutU32(info, 40, 6);
+  vt::EditRecord<SysInfoRecord>(info, 0, [](SysInfoRecord &r) { r.FileKilobytes = 6; });
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), info);
 
   // A second build from scratch gives the same files.
@@ -152,7 +152,7 @@ TEST_F(MartenRun, SwitchesChooseThePasses) {
   // Both switches: one build, one sort.
   vt::RunResult both = Marten({"-SORT", "-BUILD"});
   EXPECT_EQ(vt::Work(vt::kMarten, both.out), kBuildAndSort);
-  EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS").size(), 7u * 20);
+  EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS").size(), 7 * sizeof(FastIndexRecord));
 }
 
 TEST_F(MartenRun, StartupFailureTouchesNothing) {
@@ -170,7 +170,7 @@ TEST_F(MartenRun, AreaFileProblems) {
   const std::string info = SysInfoBytes();
   const std::string zeroTotal = [&] {
     std::string b = info;
-    vt::PutU32(b, 40, 0);
+    vt::EditRecord<SysInfoRecord>(b, 0, [](SysInfoRecord &r) { r.FileKilobytes = 0; });
     return b;
   }();
 
@@ -233,7 +233,7 @@ TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
   vt::TempDir work;
   r = Marten({"-BUILD"}, work.Path());
   EXPECT_EQ(vt::Work(vt::kMarten, r.out), kBuildAndSort);
-  EXPECT_EQ(vt::ReadFile(work / "FFIDX.BBS").size(), 7u * 20);
+  EXPECT_EQ(vt::ReadFile(work / "FFIDX.BBS").size(), 7 * sizeof(FastIndexRecord));
   EXPECT_EQ(vt::ReadFile(work / "FFPTR.BBS").size(), 2920u);
 }
 

@@ -3,18 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "program_frames.h"
+#include "records.h"
 #include "test_support.h"
 #include "text.h"
 
 namespace {
-
-
-std::string FilePathRecordBytes(const std::string &path, uint16_t security) {
-  std::string r(256, '\0');
-  vt::PutPas(r, 0, path);
-  vt::PutU16(r, 123, security);
-  return r;
-}
 
 class Quarry2Run : public ::testing::Test {
  protected:
@@ -33,7 +26,7 @@ class Quarry2Run : public ::testing::Test {
   // Areas 1..n with the given levels; an empty path marks an unused area.
   void WriteAreas(const std::vector<std::pair<std::string, uint16_t>> &areas) {
     std::string bytes;
-    for (const auto &[path, security] : areas) bytes += FilePathRecordBytes(path, security);
+    for (const auto &[path, security] : areas) bytes += vt::FileAreaBytes(path, security);
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
 
@@ -208,13 +201,13 @@ TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
 }
 
 TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
-  std::string bytes = FilePathRecordBytes("C:\\ONE\\", 1) + FilePathRecordBytes("C:\\TWO\\", 1);
+  std::string bytes = vt::FileAreaBytes("C:\\ONE\\", 1) + vt::FileAreaBytes("C:\\TWO\\", 1);
   bytes += std::string(188, 'x');  // 700 bytes in all
   vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   EXPECT_EQ(List({}), "C:\\ONE\\\r\nC:\\TWO\\\r\n");
 
   // A count byte beyond the path's room is cut to the room.
-  std::string corrupt = FilePathRecordBytes(std::string(122, 'x'), 0);
+  std::string corrupt = vt::FileAreaBytes(std::string(122, 'x'), 0);
   corrupt[0] = static_cast<char>(200);
   vt::WriteFile(dir / "FILEPATH.VLM", corrupt);
   EXPECT_EQ(List({}).size(), 122u + 2u);
@@ -237,7 +230,7 @@ TEST_F(Quarry2Run, ListFailures) {
 
   // The node's own area file wins over FILEPATH.VLM.
   WriteAreas({{"C:\\VLM\\", 0}});
-  vt::WriteFile(dir / "FILEPATH.2", FilePathRecordBytes("C:\\NODE2\\", 0));
+  vt::WriteFile(dir / "FILEPATH.2", vt::FileAreaBytes("C:\\NODE2\\", 0));
   Quarry2({"-LISTOUT.TXT", "-NODE2"});
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "C:\\NODE2\\\r\n");
 }

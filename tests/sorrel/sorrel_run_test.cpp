@@ -60,11 +60,11 @@ TEST_F(SorrelRun, LinkingWithNothingDeletedRewritesTheLinksInPlace) {
   EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
   std::string after = board.Headers(1);
   // Hello -> RE:Hello, Re: Hello -> RE: Hello (the blank stays in the key).
-  EXPECT_EQ(st::U16(after, 2), 3);
-  EXPECT_EQ(st::U16(after, 2 * 186), 1);
-  EXPECT_EQ(st::U16(after, 186 + 2), 4);
-  EXPECT_EQ(st::U16(after, 3 * 186), 2);
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(after.substr(i * 186 + 4, 182), before.substr(i * 186 + 4, 182)) << i;
+  EXPECT_EQ(vt::Header(after, 1).NextReply, 3);
+  EXPECT_EQ(vt::Header(after, 3).ReplyTo, 1);
+  EXPECT_EQ(vt::Header(after, 2).NextReply, 4);
+  EXPECT_EQ(vt::Header(after, 4).ReplyTo, 2);
+  for (size_t n = 1; n <= 4; ++n) EXPECT_EQ(vt::Unlinked(after, n), vt::Unlinked(before, n)) << n;
   EXPECT_EQ(board.Log().find("Packed"), std::string::npos);
   EXPECT_EQ(vt::ReadFile(board.dir / "MSG/MSGREPLY.BBS"), std::string(16, '\0'));
 }
@@ -121,7 +121,7 @@ TEST_F(SorrelRun, CountLimitTakesTheOldestPassingOverExemptOnes) {
 
 TEST_F(SorrelRun, SizeLimitKeepsTheAreaUnderItsKilobytes) {
   std::vector<Msg> msgs = Numbered(10);
-  for (Msg &m : msgs) m.text = std::string(1024 - 186, 'x');  // one kilobyte with its header
+  for (Msg &m : msgs) m.text = std::string(1024 - sizeof(MessageHeader), 'x');  // one kilobyte with its header
   board.areas.push_back({.maxKilobytes = 4, .msgs = msgs});
   board.Write();
   board.Run({});
@@ -152,9 +152,9 @@ TEST_F(SorrelRun, LinksAndNextReadNumbersFollowTheNewNumbers) {
   board.Run({});
   std::string h = board.Headers(1);
   ASSERT_EQ(board.Count(1), 6u);
-  EXPECT_EQ(st::U16(h, 186 + 2), 5);      // former 2 -> former 9, now 5
-  EXPECT_EQ(st::U16(h, 4 * 186), 2);
-  EXPECT_EQ(st::U16(h, 5 * 186), 0);      // out of range cleared
+  EXPECT_EQ(vt::Header(h, 2).NextReply, 5);  // former 2 -> former 9, now 5
+  EXPECT_EQ(vt::Header(h, 5).ReplyTo, 2);
+  EXPECT_EQ(vt::Header(h, 6).ReplyTo, 0);  // out of range cleared
   EXPECT_EQ(board.NextRead(0, 1), 5);
   EXPECT_EQ(board.NextRead(1, 1), 7);
   EXPECT_EQ(board.NextRead(2, 1), 0);
@@ -175,8 +175,8 @@ TEST_F(SorrelRun, LinkingDuringPackingSkipsTheRemovedMessages) {
   board.Run({"-LINKALL"});
   std::string h = board.Headers(1);
   ASSERT_EQ(board.Count(1), 2u);
-  EXPECT_EQ(st::U16(h, 2), 2);
-  EXPECT_EQ(st::U16(h, 186), 1);
+  EXPECT_EQ(vt::Header(h, 1).NextReply, 2);
+  EXPECT_EQ(vt::Header(h, 2).ReplyTo, 1);
 }
 
 TEST_F(SorrelRun, EveryMessageDeletedRemovesTheFilesAndResetsNextRead) {
@@ -208,8 +208,8 @@ TEST_F(SorrelRun, ThreeThousandMessagesInThreePieces) {
   for (size_t n = 1; n <= 2000; ++n) {
     size_t old = (n - 1) / 2 * 3 + (n - 1) % 2 + 2;  // former number
     ASSERT_EQ(board.TextOf(1, n), Packed(msgs[old - 1].text)) << n;
-    ASSERT_EQ(st::U16(h, (n - 1) * 186), n - 1) << n;
-    ASSERT_EQ(st::U16(h, (n - 1) * 186 + 2), n == 2000 ? 0 : n + 1) << n;
+    ASSERT_EQ(vt::Header(h, n).ReplyTo, n - 1) << n;
+    ASSERT_EQ(vt::Header(h, n).NextReply, n == 2000 ? 0 : n + 1) << n;
   }
 }
 
@@ -228,7 +228,7 @@ TEST_F(SorrelRun, TextsAreCopiedInPiecesAndShortTextsKeepWhatWasThere) {
   EXPECT_EQ(board.TextOf(1, 1), msgs[1].text);
   EXPECT_EQ(board.TextOf(1, 2), std::string(99, 'b') + '\0');
   EXPECT_EQ(board.TextOf(1, 3), std::string(65536, 'c') + std::string(9, 'c') + '\0');
-  EXPECT_EQ(st::U32(h, 3 * 186 + 8), 3u);
+  EXPECT_EQ(vt::Header(h, 4).TextLength, 3);
   EXPECT_EQ(board.TextOf(1, 4), std::string("en\0", 3));
   EXPECT_EQ(board.Texts(1).size(), 65536u + 100 + 65546 + 3);
 }
@@ -266,7 +266,7 @@ TEST_F(SorrelRun, FastMailRecordsFollowTheRule) {
   // The key of the first record is that of SYSOP.
   std::string fast = vt::ReadFile(board.dir / "MSG/MSGFAST.BBS");
   uint8_t sysop[36] = {5, 'S', 'Y', 'S', 'O', 'P'};
-  EXPECT_EQ(st::U32(fast, 0), GetPasStringCRC(sysop));
+  EXPECT_EQ(vt::RecordAt<MsgFastRecord>(fast, 0).NameKey, GetPasStringCRC(sysop));
 }
 
 TEST_F(SorrelRun, AttachmentsOfDeletedMessagesAreErased) {
@@ -367,7 +367,7 @@ TEST_F(SorrelRun, CountsNeedAnExistingFileAndDeletedMarkerGoes) {
 TEST_F(SorrelRun, AreaTooLargeToNumberIsLeftAsItIs) {
   board.areas.push_back({.name = "Huge", .msgs = {}});
   board.Write();
-  std::string headers(65536 * 186, '\0');
+  std::string headers(65536 * sizeof(MessageHeader), '\0');
   vt::WriteFile(board.HeaderPath(1), headers);
   vt::WriteFile(board.TextPath(1), "");
   auto r = board.Run({});
