@@ -23,11 +23,15 @@ bool LinkedType(uint8_t type) { return type <= 2 || (type >= 6 && type <= 8); }
 
 void LinkMessageBase() {
   // MESSAGES.VLM is opened before the marks are consumed: when it cannot be
-  // read, nothing could be linked, and the marks stay for the next run.
+  // read, nothing could be linked, and the marks stay for the next run.  The
+  // console still reports an unopenable MSGREPLY.BBS first, as a run that
+  // consumed the marks would.
   std::string name = SystemPath + "MESSAGES.VLM";
   plat::UniqueFile areas(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    int error = errno;
+    KeepAreaLink();
+    std::printf("%s opening %s\n", std::strerror(error), name.c_str());
   } else {
     GetAreaLink();
     int all = FindMinusSlashParam("LINKALL");

@@ -2,7 +2,7 @@
 // files are compared byte for byte.
 #include <gtest/gtest.h>
 
-#include "quarry2_frame.h"
+#include "program_frames.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -23,11 +23,7 @@ class CompileQA : public ::testing::Test {
     vt::WriteFile(dir / name, source);
     vt::RunResult r = vt::Run(QUARRY2_EXE, {"-COMPILE" + name}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 0);
-    std::string out = r.out;
-    if (out.rfind(kBanner, 0) == 0) out.erase(0, sizeof kBanner - 1);
-    size_t end = out.rfind(kCompleted);
-    if (end != std::string::npos) out.erase(end);
-    return out;
+    return vt::Work(vt::kQuarry2, r.out);
   }
   std::string Output(const std::string &name = "SCRIPT.QAC") { return vt::ReadFile(dir / name); }
   std::string Offset(size_t n) { return StrPrintf("%08zu", n); }
@@ -133,11 +129,11 @@ TEST_F(CompileQA, OutputNameAndOpeningFailures) {
   EXPECT_EQ(Output("DOT.QAC"), header + "B\r\n");
 
   vt::RunResult noName = vt::Run(QUARRY2_EXE, {"-COMPILE"}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
-  EXPECT_EQ(noName.out, std::string(kBanner) + "No such file or directory opening \n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noName.out), "No such file or directory opening \n");
 
   vt::RunResult missing =
       vt::Run(QUARRY2_EXE, {"/COMPILEABSENT.Q"}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
-  EXPECT_EQ(missing.out, std::string(kBanner) + "No such file or directory opening ABSENT.Q\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, missing.out), "No such file or directory opening ABSENT.Q\n");
   EXPECT_FALSE(vt::FileExists(dir / "ABSENT.QAC"));
 
   vt::MakeDirs(dir / "BLOCKED.QAC");

@@ -2,19 +2,12 @@
 // program frame, start-up, the log, and the directory list.
 #include <gtest/gtest.h>
 
-#include "quarry2_frame.h"
+#include "program_frames.h"
+#include "records.h"
 #include "test_support.h"
 #include "text.h"
 
 namespace {
-
-
-std::string FilePathRecordBytes(const std::string &path, uint16_t security) {
-  std::string r(256, '\0');
-  vt::PutPas(r, 0, path);
-  vt::PutU16(r, 123, security);
-  return r;
-}
 
 class Quarry2Run : public ::testing::Test {
  protected:
@@ -33,7 +26,7 @@ class Quarry2Run : public ::testing::Test {
   // Areas 1..n with the given levels; an empty path marks an unused area.
   void WriteAreas(const std::vector<std::pair<std::string, uint16_t>> &areas) {
     std::string bytes;
-    for (const auto &[path, security] : areas) bytes += FilePathRecordBytes(path, security);
+    for (const auto &[path, security] : areas) bytes += vt::FileAreaBytes(path, security);
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
 
@@ -54,15 +47,15 @@ TEST_F(Quarry2Run, StartupFailuresEndWithStatusOne) {
     vt::WriteFile(empty / "CONSTANT.VLM", vt::ConstantBytes(config));
     vt::RunResult r = vt::Run(QUARRY2_EXE, {"-?"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, std::string(kBanner) + "Error: CONFIG.VLM not found\n");
+    EXPECT_EQ(r.out, vt::kQuarry2.Banner() + "Error: CONFIG.VLM not found\n");
   }
   {
     // With both files missing the message names the constant file.
     vt::TempDir empty;
     vt::RunResult r = vt::Run(QUARRY2_EXE, {}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, std::string(kBanner) + "Error: No such file or directory opening " + empty.Board() +
-                         "CONSTANT.VLM\n");
+    EXPECT_EQ(r.out,
+              vt::kQuarry2.Banner() + "Error: No such file or directory opening " + empty.Board() + "CONSTANT.VLM\n");
   }
   {
     vt::TempDir shortConfig;
@@ -88,18 +81,17 @@ TEST_F(Quarry2Run, StartupFailuresEndWithStatusOne) {
 TEST_F(Quarry2Run, HelpAndNoCommand) {
   vt::RunResult help = Quarry2({"-?"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out, std::string(kBanner) +
-                          "Command Line Parameters\n\n"
-                          "  -LIST<filename> [-FROM<1..10>] [-TO<1..10>] [-MINSEC<sec>] [-MAXSEC<sec>]\n"
-                          "                Write list directories to a file\n"
-                          "  -COMPILE<questionnaire>\n"
-                          "  -NODE<1..999>  Node Number\n" +
-                          kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, help.out),
+            "Command Line Parameters\n\n"
+            "  -LIST<filename> [-FROM<1..10>] [-TO<1..10>] [-MINSEC<sec>] [-MAXSEC<sec>]\n"
+            "                Write list directories to a file\n"
+            "  -COMPILE<questionnaire>\n"
+            "  -NODE<1..999>  Node Number\n");
   EXPECT_FALSE(vt::FileExists(dir / "UT21.LOG")) << "help opens no log";
 
   vt::RunResult none = Quarry2({});
   EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out, std::string(kBanner) + "No Valid Commands Specified\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, none.out), "No Valid Commands Specified\n");
   std::string log = vt::ReadFile(dir / "UT21.LOG");
   EXPECT_EQ(vt::MaskLogTimes(log), "\r\n----------  " + vt::TodayText() +
                                        "\r\n> ##:##:##  Quarry2 WIN 95/NT Started\r\n"
@@ -168,8 +160,8 @@ TEST_F(Quarry2Run, UnopenableLogIsReportedAndTheWorkGoesOn) {
   // The log name comes out of the template in upper case.
   std::string name = dir.Path() + "NO_SUCH_DIR/X.LOG";
   UpperCase(name);
-  EXPECT_EQ(r.out, std::string(kBanner) + "No such file or directory opening " + name +
-                       "No Valid Commands Specified\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, r.out),
+            "No such file or directory opening " + name + "No Valid Commands Specified\n");
 }
 
 TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
@@ -202,20 +194,20 @@ TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
   EXPECT_EQ(List({"-MINSEC00000000000100"}), all);
 
   vt::RunResult r = Quarry2({"-LISTOUT.TXT", "-COMPILEX.Q"});
-  EXPECT_EQ(r.out, std::string(kBanner) + "Writing List of Directories to OUT.TXT\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, r.out), "Writing List of Directories to OUT.TXT\n");
   std::string log = vt::ReadFile(dir / "UT21.LOG");
   EXPECT_NE(log.find("  Writing List of Directories to OUT.TXT\r\n"), std::string::npos);
   EXPECT_FALSE(vt::FileExists(dir / "X.QAC"));
 }
 
 TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
-  std::string bytes = FilePathRecordBytes("C:\\ONE\\", 1) + FilePathRecordBytes("C:\\TWO\\", 1);
+  std::string bytes = vt::FileAreaBytes("C:\\ONE\\", 1) + vt::FileAreaBytes("C:\\TWO\\", 1);
   bytes += std::string(188, 'x');  // 700 bytes in all
   vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   EXPECT_EQ(List({}), "C:\\ONE\\\r\nC:\\TWO\\\r\n");
 
   // A count byte beyond the path's room is cut to the room.
-  std::string corrupt = FilePathRecordBytes(std::string(122, 'x'), 0);
+  std::string corrupt = vt::FileAreaBytes(std::string(122, 'x'), 0);
   corrupt[0] = static_cast<char>(200);
   vt::WriteFile(dir / "FILEPATH.VLM", corrupt);
   EXPECT_EQ(List({}).size(), 122u + 2u);
@@ -223,22 +215,22 @@ TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
 
 TEST_F(Quarry2Run, ListFailures) {
   vt::RunResult missing = Quarry2({"-LISTOUT.TXT"});
-  EXPECT_EQ(missing.out, std::string(kBanner) + "Writing List of Directories to OUT.TXT\nFILEPATH.VLM not found\n" +
-                             kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, missing.out), "Writing List of Directories to OUT.TXT\nFILEPATH.VLM not found\n");
   EXPECT_TRUE(vt::FileExists(dir / "OUT.TXT"));
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "");
 
   vt::RunResult noName = Quarry2({"-LIST"});
-  EXPECT_EQ(noName.out, std::string(kBanner) +
-                            "Writing List of Directories to \nNo such file or directory creating \n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noName.out),
+            "Writing List of Directories to \nNo such file or directory creating \n");
 
   vt::RunResult noDir = Quarry2({"-LISTNO_SUCH_DIR\\OUT.TXT"});
-  EXPECT_EQ(noDir.out, std::string(kBanner) + "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n" +
-                           "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noDir.out),
+            "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n"
+            "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n");
 
   // The node's own area file wins over FILEPATH.VLM.
   WriteAreas({{"C:\\VLM\\", 0}});
-  vt::WriteFile(dir / "FILEPATH.2", FilePathRecordBytes("C:\\NODE2\\", 0));
+  vt::WriteFile(dir / "FILEPATH.2", vt::FileAreaBytes("C:\\NODE2\\", 0));
   Quarry2({"-LISTOUT.TXT", "-NODE2"});
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "C:\\NODE2\\\r\n");
 }

@@ -8,23 +8,18 @@
 #include <functional>
 #include <sstream>
 
+#include "fast_index.h"
+#include "index_record.h"
 #include "message_board.h"
+#include "program_frames.h"
+#include "records.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using st::Msg;
 
-// The console output between the banner and the completion line.
-std::string Work(const std::string &out) {
-  const std::string head = "Use -? for help\n\n", tail = "\nVLMCHECK Completed\n";
-  size_t from = out.find(head);
-  if (from == std::string::npos || out.size() < tail.size() ||
-      out.compare(out.size() - tail.size(), tail.size(), tail) != 0)
-    return "<frame missing>" + out;
-  from += head.size();
-  return out.substr(from, out.size() - tail.size() - from);
-}
+std::string Work(const std::string &out) { return vt::Work(vt::kVlmcheck, out); }
 
 std::vector<std::string> Problems(const std::string &out) {
   std::vector<std::string> lines;
@@ -51,17 +46,23 @@ void DateBack(const vt::TempDir &dir) {
     if (e.is_regular_file()) fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(48));
 }
 
-std::string IndexRecord(const char *name, uint16_t area, uint32_t size) {
-  std::string r(20, '\0');
-  r[0] = 12;
-  std::memcpy(&r[1], name, 12);
-  vt::PutU16(r, 13, area);
-  vt::PutU32(r, 16, size);
-  return r;
+std::string FastMail(uint16_t area, uint16_t message) {
+  MsgFastRecord r{};
+  r.Area = area;
+  r.Message = message;
+  return vt::AsBytes(r);
+}
+
+// Record `index` of a file as `change` edits it.
+template <typename T, typename Change>
+void Edit(const std::string &path, size_t index, Change change) {
+  std::string b = vt::ReadFile(path);
+  vt::EditRecord<T>(b, index, change);
+  vt::WriteFile(path, b);
 }
 
 class Check : public ::testing::Test {
- public:
+ protected:
   // A board as the programs and the board leave it: mutual reply links, a
   // deleted message, an exempt one, an area without files, a slot not in
   // use, a count below the messages (a post arrived since the run),
@@ -87,29 +88,22 @@ class Check : public ::testing::Test {
     board.Write();
     for (auto [user, area, value] : {std::tuple{0, 1, 4}, {0, 2, 1}, {0, 4, 0}, {1, 1, 2}, {1, 2, 5}, {1, 4, 1}})
       board.SetNextRead(size_t(user), uint16_t(area), uint16_t(value));
-    std::string counts(32, '\0');
-    vt::PutU16(counts, 0, 3);
-    vt::PutU16(counts, 2, 3);
-    vt::WriteFile(board.dir / "MSG/MSGCOUNT.BBS", counts);
-    std::string fast(16, '\0');
-    vt::PutU16(fast, 4, 1);
-    vt::PutU16(fast, 6, 1);
-    vt::PutU16(fast, 12, 2);
-    vt::PutU16(fast, 14, 4);
-    vt::WriteFile(board.dir / "MSG/MSGFAST.BBS", fast);
+    uint16_t counts[16] = {3, 3};
+    vt::WriteFile(board.dir / "MSG/MSGCOUNT.BBS", vt::AsBytes(counts));
+    vt::WriteFile(board.dir / "MSG/MSGFAST.BBS", FastMail(1, 1) + FastMail(2, 4));
 
-    vt::WriteFile(board.dir / "FFIND/FFIDX.BBS", IndexRecord("A       .ZIP", 1, 2048) +
-                                                    IndexRecord("AB      .TXT", 1, 1000) +
-                                                    IndexRecord("B       .EXE", 2, 5000));
-    std::vector<int32_t> table(730, -1);
+    vt::WriteFile(board.dir / "FFIND/FFIDX.BBS",
+                  Record("A       .ZIP", 1, 2048) + Record("AB      .TXT", 1, 1000) + Record("B       .EXE", 2, 5000));
+    int32_t table[kIndexPointerCount];
+    std::fill(std::begin(table), std::end(table), -1);
     table[0] = 0;   // A and a blank
     table[2] = 1;   // AB
     table[28] = 2;  // B and a blank
     table[729] = 3;
-    vt::WriteFile(board.dir / "FFIND/FFPTR.BBS", std::string(reinterpret_cast<const char *>(table.data()), 2920));
-    std::string sysInfo(300, '\x33');
-    vt::PutU32(sysInfo, 40, (2048 + 1000 + 5000) / 1024);
-    vt::WriteFile(board.dir / "SYSINFO.BBS", sysInfo);
+    vt::WriteFile(board.dir / "FFIND/FFPTR.BBS", vt::AsBytes(table));
+    SysInfoRecord sysInfo = vt::FilledRecord<SysInfoRecord>([](size_t) { return 0x33; });
+    sysInfo.FileKilobytes = (2048 + 1000 + 5000) / 1024;
+    vt::WriteFile(board.dir / "SYSINFO.BBS", vt::AsBytes(sysInfo) + std::string(100, '\x33'));
   }
 
   vt::RunResult Vlmcheck(const std::vector<std::string> &args = {}) {
@@ -123,17 +117,6 @@ class Check : public ::testing::Test {
     EXPECT_TRUE(Files(board.dir, "SORREL.LOG") == before) << "a file of the board changed";
     return r;
   }
-  void PatchU16(const std::string &path, size_t offset, uint16_t value) {
-    std::string b = vt::ReadFile(path);
-    vt::PutU16(b, offset, value);
-    vt::WriteFile(path, b);
-  }
-  void PatchU32(const std::string &path, size_t offset, uint32_t value) {
-    std::string b = vt::ReadFile(path);
-    vt::PutU32(b, offset, value);
-    vt::WriteFile(path, b);
-  }
-  std::string MsgFile(const std::string &name) const { return board.config.msgPath + "AREA1\\" + name; }
 
   st::Board board;
 };
@@ -159,10 +142,7 @@ TEST_F(Check, HealthyBoardGivesFiguresNoProblemsAndStatusZero) {
       << log;
 
   // The board as sorrel and marten then leave it is healthy as well.
-  std::string files(1, '\0');
-  vt::PutPas(files, 0, board.dir.Board() + "FILES\\");
-  files.resize(256, '\0');
-  vt::WriteFile(board.dir / "FILEPATH.VLM", files);
+  vt::WriteFile(board.dir / "FILEPATH.VLM", vt::FileAreaBytes(board.dir.Board() + "FILES\\"));
   vt::MakeDirs(board.dir / "FILES");
   vt::WriteFile(board.dir / "FILES/TOOL.ZIP", std::string(5000, 'x'));
   vt::WriteFile(board.dir / "FILES/README", std::string(3000, 'x'));
@@ -177,7 +157,7 @@ TEST_F(Check, HealthyBoardGivesFiguresNoProblemsAndStatusZero) {
 // lines it gives (a line beginning with "..." matches by its end).
 struct BrokenBoard {
   const char *name;
-  std::function<std::vector<std::string>(Check &, st::Board &)> breakIt;
+  std::function<std::vector<std::string>(st::Board &)> breakIt;
   size_t problems = 0;  // counted in the summary, when more than its lines
 };
 
@@ -192,7 +172,7 @@ bool Matches(const std::string &line, const std::string &expected) {
 }
 
 TEST_P(Broken, GivesStatusTwoAndItsProblemLines) {
-  std::vector<std::string> expected = GetParam().breakIt(*this, board);
+  std::vector<std::string> expected = GetParam().breakIt(board);
   vt::RunResult r = CheckUnchanged();
   EXPECT_EQ(r.status, 2) << r.out;
   std::vector<std::string> lines = Problems(r.out);
@@ -205,13 +185,13 @@ TEST_P(Broken, GivesStatusTwoAndItsProblemLines) {
 
 const BrokenBoard kBrokenBoards[] = {
     {"CorruptHeader",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        b.areas[0].msgs[1].subjectCount = 80;
        b.WriteAreaFiles(1, b.areas[0].msgs);
        return std::vector<std::string>{"area 1 message 2: corrupt header, Subject count 80 beyond its 72 characters"};
      }},
     {"TenLinesOfAKindInAnArea",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        std::vector<std::string> lines;
        b.areas[0].msgs.resize(13);
        for (size_t i = 0; i < 13; ++i) {
@@ -226,62 +206,58 @@ const BrokenBoard kBrokenBoards[] = {
      },
      13},
     {"TextBeyondTheTextFile",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        b.areas[0].msgs[2].extraLength = 100;
        b.WriteAreaFiles(1, b.areas[0].msgs);
        return std::vector<std::string>{
            "area 1 message 3: text at 11, 104 bytes, beyond the end of the text file (15 bytes)"};
      }},
     {"OverlappingTexts",
-     [](Check &c, st::Board &b) {
-       c.PatchU32(b.HeaderPath(1), 186 + 4, 3);
+     [](st::Board &b) {
+       Edit<MessageHeader>(b.HeaderPath(1), 1, [](MessageHeader &h) { h.TextStart = 3; });
        return std::vector<std::string>{"area 1 message 2: text at 3, 6 bytes, overlaps the text of message 1"};
      }},
     {"ReplyLinkOutOfRange",
-     [](Check &c, st::Board &b) {
-       c.PatchU16(b.HeaderPath(2), 186, 9);
+     [](st::Board &b) {
+       Edit<MessageHeader>(b.HeaderPath(2), 1, [](MessageHeader &h) { h.ReplyTo = 9; });
        return std::vector<std::string>{"area 2 message 2: ReplyTo 9 beyond the area's 4 messages"};
      }},
     {"OneSidedReplyLink",
-     [](Check &c, st::Board &b) {
-       c.PatchU16(b.HeaderPath(2), 2 * 186 + 2, 4);
+     [](st::Board &b) {
+       Edit<MessageHeader>(b.HeaderPath(2), 2, [](MessageHeader &h) { h.NextReply = 4; });
        return std::vector<std::string>{"area 2 message 3: NextReply 4, but message 4 has ReplyTo 0"};
      }},
     {"CountAboveTheMessages",
-     [](Check &c, st::Board &b) {
-       c.PatchU16(b.dir / "MSG/MSGCOUNT.BBS", 2, 6);
+     [](st::Board &b) {
+       Edit<uint16_t>(b.dir / "MSG/MSGCOUNT.BBS", 1, [](uint16_t &count) { count = 6; });
        return std::vector<std::string>{
            "area 2: MSGCOUNT.BBS counts 6 messages, the area has 4: messages gone since the last maintenance run"};
      }},
     {"PackingFilesLeftBehind",
-     [](Check &c, st::Board &b) {
+     [](st::Board &b) {
        std::vector<std::string> lines;
        for (const char *name :
             {"MH00001.PKJ", "MH00001.PKC", "MH00001.NEW", "MT00001.NEW", "MH00001.OLD", "MT00001.OLD", "MT00001.TMP"}) {
          vt::WriteFile(b.dir / (std::string("MSG/AREA1/") + name), "x");
-         lines.push_back("area 1: " + c.MsgFile(name) + " left by a packing");
+         lines.push_back("area 1: " + b.config.msgPath + "AREA1\\" + name + " left by a packing");
        }
        return lines;
      }},
     {"NextReadBeyondTheCount",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        b.SetNextRead(1, 2, 6);
        return std::vector<std::string>{"area 2: next-read numbers of 1 user beyond 5, the area's count + 1 (user 2: 6)"};
      }},
     {"FastMailRecordsOfNoMessage",
-     [](Check &, st::Board &b) {
-       std::string fast = vt::ReadFile(b.dir / "MSG/MSGFAST.BBS") + std::string(16, '\0');
-       vt::PutU16(fast, 20, 2);
-       vt::PutU16(fast, 22, 5);
-       vt::PutU16(fast, 28, 3);
-       vt::PutU16(fast, 30, 1);
-       vt::WriteFile(b.dir / "MSG/MSGFAST.BBS", fast);
+     [](st::Board &b) {
+       vt::WriteFile(b.dir / "MSG/MSGFAST.BBS",
+                     vt::ReadFile(b.dir / "MSG/MSGFAST.BBS") + FastMail(2, 5) + FastMail(3, 1));
        return std::vector<std::string>{
            "MSGFAST.BBS: 1 record of area 2 points at no message (record 3: message 5, the area has 4 messages)",
            "MSGFAST.BBS: 1 record of area 3 points at no message (record 4: message 1, no such area in use)"};
      }},
     {"BoardFileThatCannotBeRead",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        // A directory where the file should be: opening or reading it fails
        // on every host.
        fs::remove(b.dir / "MSG/MSGCOUNT.BBS");
@@ -289,7 +265,7 @@ const BrokenBoard kBrokenBoards[] = {
        return std::vector<std::string>{"... " + b.config.msgPath + "MSGCOUNT.BBS"};
      }},
     {"TextFileMissing",
-     [](Check &, st::Board &b) {
+     [](st::Board &b) {
        fs::remove(b.TextPath(2));
        // The area counts as empty, as sorrel counts it: its count, next-read
        // numbers and fast mail records are then beyond it as well.
@@ -300,20 +276,20 @@ const BrokenBoard kBrokenBoards[] = {
            "MSGFAST.BBS: 1 record of area 2 points at no message (record 2: message 4, the area has 0 messages)"};
      }},
     {"IndexOutOfOrder",
-     [](Check &, st::Board &b) {
-       std::string index = vt::ReadFile(b.dir / "FFIND/FFIDX.BBS");
-       vt::WriteFile(b.dir / "FFIND/FFIDX.BBS", index.substr(0, 20) + index.substr(40, 20) + index.substr(20, 20));
+     [](st::Board &b) {
+       vt::WriteFile(b.dir / "FFIND/FFIDX.BBS",
+                     Record("A       .ZIP", 1, 2048) + Record("B       .EXE", 2, 5000) + Record("AB      .TXT", 1, 1000));
        return std::vector<std::string>{"FFIDX.BBS is not sorted: record 2, AB      .TXT area 1 stands after record 1, "
                                        "B       .EXE area 2 (1 record out of order)"};
      }},
     {"PointerTableOfAnotherIndex",
-     [](Check &c, st::Board &b) {
-       c.PatchU32(b.dir / "FFIND/FFPTR.BBS", 2 * 4, 0);
+     [](st::Board &b) {
+       Edit<int32_t>(b.dir / "FFIND/FFPTR.BBS", 2, [](int32_t &entry) { entry = 0; });
        return std::vector<std::string>{"FFPTR.BBS does not match FFIDX.BBS: entry 2 is 0, the index gives 1 (1 entry differs)"};
      }},
     {"SysInfoTotalOfAnotherIndex",
-     [](Check &c, st::Board &b) {
-       c.PatchU32(b.dir / "SYSINFO.BBS", 40, 9);
+     [](st::Board &b) {
+       Edit<SysInfoRecord>(b.dir / "SYSINFO.BBS", 0, [](SysInfoRecord &r) { r.FileKilobytes = 9; });
        return std::vector<std::string>{"SYSINFO.BBS counts 9 KB of files, the index 7 KB"};
      }},
 };
