@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 
@@ -28,8 +29,13 @@ void GetAreaLink() {
     // the marks then stay and the areas are linked once more next time.
     if (areas > 0) plat::WriteBytes(file.get(), zeros.data(), zeros.size());
     plat::CloseFile(file.release());
-  } else {
+  } else if (errno == ENOENT) {
+    // A board where no area has received mail since the last run may have
+    // no marks file at all: said as always, but no failure.
     std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+  } else {
+    // The marks are there but cannot be read: marked areas go unlinked.
+    ReportFileFailure(errno, "opening", name);
   }
   if (FindMinusSlashParam("LINKALL"))
     for (size_t k = 0; k < areas; ++k) AreaLink[k] = 1;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "text.h"
@@ -52,7 +53,8 @@ void EraseFileAttaches(std::string &subject) {
     // A word in the root ("C:\X.ZIP") keeps its backslash: "C:X.ZIP" would be
     // the drive's current directory instead.
     std::string prefix = drive + dir + (hasDir ? "\\" : "");
-    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) plat::DeleteFile(prefix + name);
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles))
+      if (!plat::DeleteFileIfPresent(prefix + name)) ReportFileFailure(errno, "deleting", prefix + name);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
     if (!attach.empty() && word.find(attach) != std::string::npos) plat::RemoveDirectory(drive + dir);

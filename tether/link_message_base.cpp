@@ -7,6 +7,7 @@
 #include "link_conference.h"
 #include "msgbase.h"
 #include "platform.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -27,7 +28,7 @@ void LinkMessageBase() {
   std::string name = SystemPath + "MESSAGES.VLM";
   plat::UniqueFile areas(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    ReportFileFailure(errno, "opening", name);
   } else {
     GetAreaLink();
     int all = FindMinusSlashParam("LINKALL");
