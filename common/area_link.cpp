@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 
@@ -14,12 +15,19 @@ std::unique_ptr<uint8_t[]> AreaLink;
 
 namespace {
 
-// MSGREPLY.BBS opened for reading and clearing, denying other writers; a
-// failure is reported on the console.
+// MSGREPLY.BBS opened for reading and clearing, denying other writers.
 plat::UniqueFile OpenMarks() {
   std::string name = MsgPath + "MSGREPLY.BBS";
   plat::UniqueFile file(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
-  if (!file) std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+  if (file) return file;
+  if (errno == ENOENT) {
+    // A board where no area has received mail since the last run may have
+    // no marks file at all: said as always, but no failure.
+    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+  } else {
+    // The marks are there but cannot be read: marked areas go unlinked.
+    ReportFileFailure(errno, "opening", name);
+  }
   return file;
 }
 

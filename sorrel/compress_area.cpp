@@ -15,6 +15,8 @@
 #include "pack_journal.h"
 #include "pack_rules.h"
 #include "platform.h"
+#include "program_frame.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -161,7 +163,7 @@ int NamesAreFree(const AreaFiles &files) {
   for (const std::string *name :
        {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText, &files.committed}) {
     if (ExistFile(*name)) {
-      std::printf("%s creating %s\n", std::strerror(EEXIST), name->c_str());
+      ReportFileFailure(EEXIST, "creating", *name);
       return 0;
     }
   }
@@ -367,7 +369,7 @@ void PackArea(Area &a, uint16_t &count) {
     copy.resize(kCopyPiece);
     out.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory");
+    ReportFailure("Error allocation memory", "Error allocation memory packing " + a.files.header);
     return;
   }
   plat::UniqueFile journal;
@@ -415,8 +417,9 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   a.files = GetAreaFiles(area);
   if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
     if (cleanup) {
-      plat::DeleteFile(a.files.header);
-      plat::DeleteFile(a.files.text);
+      // One of the two is missing; the other is a lone file.
+      if (!plat::DeleteFileIfPresent(a.files.header)) PrintFileFailure("deleting", a.files.header);
+      if (!plat::DeleteFileIfPresent(a.files.text)) PrintFileFailure("deleting", a.files.text);
     }
     return;
   }
@@ -430,6 +433,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     std::printf("\n%s holds %lld messages, more than %u: not packed\n", a.files.header.c_str(),
                 static_cast<long long>(records), unsigned(kMaxMessages));
     WriteSystemLog(StrPrintf("Not packed %s: more than %u messages", a.name.c_str(), unsigned(kMaxMessages)));
+    RunFailed();
     return;
   }
   a.total = static_cast<uint32_t>(records);
@@ -437,7 +441,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     a.links.resize(a.total);
     a.pack.resize(a.total);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory\n");
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     return;
   }
   a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
@@ -449,7 +453,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   try {
     a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory\n");
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     CloseHeaderFile(a);
     return;
   }

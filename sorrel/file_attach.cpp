@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "text.h"
@@ -51,7 +52,8 @@ void EraseFileAttaches(std::string &subject) {
     // always name the same directory however the word was written.
     PathParts parts = SplitPath(word);
     std::string prefix = parts.drive + parts.dir;
-    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) plat::DeleteFile(prefix + name);
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles))
+      if (!plat::DeleteFileIfPresent(prefix + name)) ReportFileFailure(errno, "deleting", prefix + name);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
     if (!attach.empty() && BackslashForm(word).find(BackslashForm(attach)) != std::string::npos) {

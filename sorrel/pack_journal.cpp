@@ -6,6 +6,7 @@
 #include "crc32.h"
 #include "files.h"
 #include "msgbase.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -15,7 +16,7 @@ namespace {
 
 int Rename(const std::string &from, const std::string &to) {
   if (plat::RenameFile(from, to)) return 1;
-  std::printf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str());
+  ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str()));
   return 0;
 }
 
@@ -51,7 +52,7 @@ int JournalIsOurs(const std::string &path) {
 }  // namespace
 
 void PrintFileFailure(const char *action, const std::string &path) {
-  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
+  ReportFileFailure(errno, action, path);
 }
 
 int DeleteAreaFile(const std::string &path) {
@@ -152,7 +153,7 @@ int SwitchAreaFiles(const AreaFiles &files, bool withNew) {
             (!withNew || (Rename(files.newHeader, files.header) && Rename(files.newText, files.text))) &&
             Rename(files.journal, files.committed);
   if (ok) return 1;
-  if (!UndoSwitch(files)) std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+  if (!UndoSwitch(files)) ReportFailure(files.journal + " is left for the next run to settle\n");
   return 0;
 }
 
@@ -184,7 +185,7 @@ int RecoverArea(uint16_t area) {
   if (ExistFile(files.committed)) {
     PackJournal content;
     if (!ReadJournal(files.committed, area, content)) {
-      std::printf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
     std::string text = "Finishing interrupted packing of " + files.header;
@@ -194,7 +195,7 @@ int RecoverArea(uint16_t area) {
   }
   if (ExistFile(files.journal)) {
     if (!JournalIsOurs(files.journal)) {
-      std::printf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
       return 0;
     }
     std::string text = "Undoing interrupted packing of " + files.header;

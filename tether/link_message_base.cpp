@@ -7,6 +7,7 @@
 #include "link_conference.h"
 #include "msgbase.h"
 #include "platform.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -31,7 +32,7 @@ void LinkMessageBase() {
   if (!areas) {
     int error = errno;
     KeepAreaLink();
-    std::printf("%s opening %s\n", std::strerror(error), name.c_str());
+    ReportFileFailure(error, "opening", name);
   } else {
     GetAreaLink();
     int all = FindMinusSlashParam("LINKALL");

@@ -177,6 +177,7 @@ TEST_F(MartenRun, AreaFileProblems) {
   // No area file: the index is emptied all the same; the total is not stored.
   vt::WriteFile(dir / "FFIND/FFIDX.BBS", Record("OLD     .ZIP", 1, 1));
   vt::RunResult r = Marten({"-BUILD"});
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(vt::Work(vt::kMarten, r.out),
             "Building Fast Find Index...\nFILEPATH.VLM not found\n"
             "Sorting Fast Find Index...\n\n");
@@ -186,7 +187,9 @@ TEST_F(MartenRun, AreaFileProblems) {
 
   // An empty area file: an empty index and a total of 0.
   vt::WriteFile(dir / "FILEPATH.VLM", "");
-  EXPECT_EQ(vt::Work(vt::kMarten, Marten({"-BUILD"}).out), kBuildAndSort);
+  r = Marten({"-BUILD"});
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out), kBuildAndSort);
+  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), zeroTotal);
 
   // 700 bytes hold two areas; the 188 bytes behind them are not a record.
@@ -199,9 +202,10 @@ TEST_F(MartenRun, AreaFileProblems) {
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), Record("ONE     .TXT", 1, 1) + Record("TWO     .TXT", 2, 1));
 
   // The area path is used exactly as stored: without its backslash the
-  // pattern names other files, here none.
+  // pattern names other files, here none.  An area without files is no
+  // failure.
   WriteAreas({dir.Board() + "A1"});
-  Marten({"-BUILD"});
+  EXPECT_EQ(Marten({"-BUILD"}).status, 0);
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), "");
 
   // No system information: the index is complete, the failure reported.
@@ -213,6 +217,8 @@ TEST_F(MartenRun, AreaFileProblems) {
             "Sorting Fast Find Index...\n\n");
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), Record("ONE     .TXT", 1, 1));
   EXPECT_FALSE(vt::FileExists(dir / "SYSINFO.BBS"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(Log().find("> ##:##:##  Failed Opening " + dir.Board() + "SYSINFO.BBS\r\n"), std::string::npos) << Log();
 }
 
 TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
@@ -221,7 +227,7 @@ TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
   c.fastIndexPath = dir.Board() + "NO_SUCH\\";
   vt::WriteBoard(dir.Path(), c);
   vt::RunResult r = Marten({"-BUILD"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   const std::string missing = "No such file or directory opening " + c.fastIndexPath + "FFIDX.BBS\n";
   EXPECT_EQ(vt::Work(vt::kMarten, r.out),
             "Building Fast Find Index...\n" + missing + "Sorting Fast Find Index...\n" + missing + "\n");

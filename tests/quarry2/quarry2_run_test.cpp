@@ -45,9 +45,10 @@ TEST_F(Quarry2Run, StartupFailuresEndWithStatusOne) {
   {
     vt::TempDir empty;
     vt::WriteFile(empty / "CONSTANT.VLM", vt::ConstantBytes(config));
-    vt::RunResult r = vt::Run(QUARRY2_EXE, {"-?"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
+    vt::RunResult r = vt::Run(QUARRY2_EXE, {"-LISTOUT.TXT"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, vt::kQuarry2.Banner() + "Error: CONFIG.VLM not found\n");
+    EXPECT_FALSE(vt::FileExists(empty / "OUT.TXT"));
   }
   {
     // With both files missing the message names the constant file.
@@ -114,6 +115,8 @@ TEST_F(Quarry2Run, NodeComesFromSwitchThenTaskAndNamesTheLog) {
       {{}, "", "UT21.LOG"},           {{}, "5", "UT25.LOG"},          {{"-NODE7"}, "5", "UT27.LOG"},
       {{"/node12"}, "", "UT212.LOG"}, {{"-NODE1000"}, "", "UT21.LOG"}, {{"-NODEX"}, "4", "UT21.LOG"},
       {{}, "0", "UT21.LOG"},          {{"-NODE999"}, "", "UT2999.LOG"},
+      // The short form of sorrel's help example, for every program.
+      {{"-N7"}, "5", "UT27.LOG"},     {{"/n12"}, "", "UT212.LOG"},    {{"-N4", "-NODE3"}, "", "UT23.LOG"},
   };
   for (const Case &c : cases) {
     vt::TempDir board;
@@ -156,7 +159,7 @@ TEST_F(Quarry2Run, UnopenableLogIsReportedAndTheWorkGoesOn) {
   c.logName = dir.Path() + "NO_SUCH_DIR/" + "X.LOG";
   vt::WriteBoard(dir.Path(), c);
   vt::RunResult r = Quarry2({});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2) << "a run that leaves no record is not done";
   // The log name comes out of the template in upper case.
   std::string name = dir.Path() + "NO_SUCH_DIR/X.LOG";
   UpperCase(name);
@@ -179,6 +182,7 @@ TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
   const std::string all = "C:\\A1\\\r\nC:\\A2\\\r\nC:\\A4\\\r\nC:\\A5\\\r\nC:\\A6\\\r\nC:\\A7\\\r\n"
                           "C:\\A8\\\r\nC:\\A9\\\r\nC:\\A10\\\r\n";
   EXPECT_EQ(List({}), all);
+  EXPECT_EQ(Quarry2({"-LISTOUT.TXT"}).status, 0) << "unused areas are no failure";
   EXPECT_EQ(List({"-FROM5", "-TO3"}), "C:\\A5\\\r\nC:\\A6\\\r\nC:\\A7\\\r\nC:\\A8\\\r\nC:\\A9\\\r\nC:\\A10\\\r\n");
   EXPECT_EQ(List({"-FROM0"}), all);
   EXPECT_EQ(List({"-FROM-3", "-TO2"}), "C:\\A1\\\r\nC:\\A2\\\r\n");
@@ -215,6 +219,7 @@ TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
 
 TEST_F(Quarry2Run, ListFailures) {
   vt::RunResult missing = Quarry2({"-LISTOUT.TXT"});
+  EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(vt::Work(vt::kQuarry2, missing.out), "Writing List of Directories to OUT.TXT\nFILEPATH.VLM not found\n");
   EXPECT_TRUE(vt::FileExists(dir / "OUT.TXT"));
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "");
@@ -227,6 +232,7 @@ TEST_F(Quarry2Run, ListFailures) {
   EXPECT_EQ(vt::Work(vt::kQuarry2, noDir.out),
             "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n"
             "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n");
+  EXPECT_EQ(noDir.status, 2);
 
   // The node's own area file wins over FILEPATH.VLM.
   WriteAreas({{"C:\\VLM\\", 0}});

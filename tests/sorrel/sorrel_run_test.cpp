@@ -3,6 +3,10 @@
 // files, the clean-up of old boards and the counts.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "sorrel.h"
 #include "message_board.h"
 
@@ -372,8 +376,41 @@ TEST_F(SorrelRun, AreaTooLargeToNumberIsLeftAsItIs) {
   vt::WriteFile(board.TextPath(1), "");
   auto r = board.Run({});
   EXPECT_NE(vt::Work(vt::kSorrel, r.out).find("holds 65536 messages, more than 65535: not packed"), std::string::npos);
+  EXPECT_EQ(r.status, 2) << "an area not packed is work left undone";
   EXPECT_EQ(board.Headers(1).size(), headers.size());
   EXPECT_EQ(board.MsgCount()[0], 0);
+}
+
+// Status 0 only when everything asked was done: a board's normal absences
+// do not count, a failure counts and is written to the log.
+TEST_F(SorrelRun, ExitStatusAndLoggedFailures) {
+  std::vector<Msg> msgs = Numbered(3);
+  msgs[0].attribute = 0x01;
+  board.areas.push_back({.name = "Busy", .msgs = msgs});
+  board.Write();
+  std::remove((board.dir / "MSG/MSGCOUNT.BBS").c_str());
+  const std::string noReplies = std::string(std::strerror(ENOENT)) + " opening " + board.config.msgPath + "MSGREPLY.BBS";
+  // No MSGCOUNT.BBS and no MSGREPLY.BBS yet: said as always, no failure.
+  const std::string foreign = board.AreaDir(1) + "MH00001.NEW";
+  vt::WriteFile(foreign, "not ours");
+  auto r = board.Run({"-LINK", "-N2"});
+  EXPECT_EQ(r.status, 2);
+  const std::string refused = "File exists creating " + board.config.msgPath + "AREA1\\MH00001.NEW";
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), noReplies + "\nSearching Busy...\rPacking   Busy..." + refused + "\n\n");
+  EXPECT_NE(board.Log().find("  " + refused + "\r\n"), std::string::npos) << board.Log();
+  EXPECT_EQ(board.Log().find("MSGREPLY"), std::string::npos) << "a normal absence is not logged";
+
+  std::remove(foreign.c_str());
+  r = board.Run({"-LINK"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(board.Count(1), 2u);
+
+  std::remove((board.dir / "MESSAGES.VLM").c_str());
+  r = board.Run({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(board.Log().find("  " + std::string(std::strerror(ENOENT)) + " opening " + board.dir.Board() +
+                             "MESSAGES.VLM\r\n"),
+            std::string::npos);
 }
 
 TEST_F(SorrelRun, HelpText) {
