@@ -48,6 +48,11 @@ int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {
         return kExitStartup;
       }
       Started = true;
+      if (info.acceptValues && !info.acceptValues()) {
+        std::printf("Use -? for help\n");
+        std::fflush(stdout);
+        return kExitStartup;
+      }
       // The work goes on without a log when it cannot be opened; the run
       // then leaves no record, so it does not end as done.
       if (!OpenSystemLog(MaintLog)) RunFailed();

@@ -19,6 +19,11 @@ struct ProgramInfo {
   // ("LINK" also accepts -LINKALL).  The node and help switches are every
   // program's and need no entry; any other switch is refused.
   std::vector<std::string> switches = {};
+  // Checks the values of those switches against the board once start-up
+  // has loaded its configuration, before the log is opened: 0 refuses the
+  // command line (the routine has printed why) and the run ends with
+  // kExitStartup, having changed nothing.  Null when every value is taken.
+  int (*acceptValues)() = nullptr;
   void (*help)() = nullptr;          // the help text of -? (start-up may have failed)
   void (*work)() = nullptr;          // the program's work, run between the log lines
 };
@@ -32,7 +37,8 @@ inline constexpr int kExitIncomplete = 2;
 
 // Runs the program; returns its exit status.  A help switch shows the help
 // whatever else the line holds, with or without a board.  Otherwise a switch
-// the program does not accept is refused before start-up.
+// the program does not accept is refused before start-up, and a value the
+// board has no use for (acceptValues) right after it.
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info);
 
 // Records that part of the run's work was left undone: the run goes on and

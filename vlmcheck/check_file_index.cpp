@@ -37,7 +37,7 @@ void CheckPointers(const std::string &name, const std::vector<FastIndexRecord> &
   int read = ReadBoardFile(name, bytes);
   if (read == kFileMissing) {
     errno = ENOENT;
-    ReportFileFailure("opening", name);
+    ReportUnreadable("opening", name);
   }
   if (read != 1) return;
   int32_t expected[kIndexPointerCount], stored[kIndexPointerCount];
@@ -70,7 +70,7 @@ void CheckSysInfo(int64_t kilobytes) {
   int read = ReadBoardFile(name, bytes, sizeof(SysInfoRecord));
   if (read == kFileMissing) {
     errno = ENOENT;
-    ReportFileFailure("opening", name);
+    ReportUnreadable("opening", name);
   }
   if (read != 1) return;
   if (bytes.size() < sizeof(SysInfoRecord)) {

@@ -65,7 +65,7 @@ int ReadSlots(std::vector<Slot> &slots) {
   int result = ReadBoardFile(name, bytes, size_t(Constant.MaxMsgAreas) * sizeof(MessageRecord));
   if (result == kFileMissing) {
     errno = ENOENT;
-    ReportFileFailure("opening", name);
+    ReportUnreadable("opening", name);
   }
   if (result != 1) return 0;
   slots.assign(Constant.MaxMsgAreas, Slot{});
@@ -91,7 +91,7 @@ void ReadNextReads(std::vector<Slot> &slots, uint16_t onlyArea) {
   plat::UniqueFile lastComb(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!lastComb) {
     // Without it sorrel packs no area at all.
-    ReportFileFailure("opening", name);
+    ReportUnreadable("opening", name);
     return;
   }
   plat::SetStreamBuffer(lastComb.get(), 65536);
@@ -110,7 +110,7 @@ void ReadNextReads(std::vector<Slot> &slots, uint16_t onlyArea) {
       }
     }
   }
-  if (std::ferror(lastComb.get())) ReportFileFailure("reading", name);
+  if (std::ferror(lastComb.get())) ReportUnreadable("reading", name);
 }
 
 // MSGCOUNT.BBS, one count per area; empty when the board has none.
@@ -238,7 +238,7 @@ void CheckAreaMessages(uint16_t area, const Slot &slot, int doDelete) {
       if (read == kFileMissing) {
         // Gone since its size was taken.
         errno = ENOENT;
-        ReportFileFailure("opening", files.header);
+        ReportUnreadable("opening", files.header);
       }
       std::printf("%s: cannot be read\n", title.c_str());
       return;

@@ -7,6 +7,7 @@
 
 #include "platform.h"
 #include "program_frame.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -25,8 +26,12 @@ void ReportProblem(const std::string &text) {
   std::printf("  Problem: %s\n", text.c_str());
 }
 
-void ReportFileFailure(const char *action, const std::string &path) {
-  ReportProblem(StrPrintf("%s %s %s", std::strerror(errno), action, path.c_str()));
+void ReportUnreadable(const char *action, const std::string &path) {
+  // Part of the check is left undone: a failure of the run, logged as the
+  // other programs log theirs.
+  std::string text = StrPrintf("%s %s %s", std::strerror(errno), action, path.c_str());
+  ++Totals.problems;
+  ReportFailure("  Problem: " + text + "\n", text);
 }
 
 void ProblemLines::Add(const std::string &text) {
@@ -49,7 +54,7 @@ int ReadBoardFile(const std::string &path, std::string &bytes, size_t limit) {
   plat::UniqueFile file(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
     if (errno == ENOENT) return kFileMissing;
-    ReportFileFailure("opening", path);
+    ReportUnreadable("opening", path);
     return 0;
   }
   std::vector<char> piece(65536);
@@ -60,7 +65,7 @@ int ReadBoardFile(const std::string &path, std::string &bytes, size_t limit) {
     if (got < want) break;
   }
   if (std::ferror(file.get())) {
-    ReportFileFailure("reading", path);
+    ReportUnreadable("reading", path);
     return 0;
   }
   return 1;
@@ -84,6 +89,10 @@ void Help() {
 }
 
 namespace {
+
+// The areas of -AREA<n> and -DUMP<n>, 0 without the switch.
+uint16_t OnlyArea = 0;
+uint16_t DumpedArea = 0;
 
 // The area number of -AREA<n> or -DUMP<n> into `area` (0 when the switch is
 // absent).  Returns 0 when the value is no message area's number.
@@ -123,23 +132,21 @@ void Summary(uint16_t onlyArea, int doDelete) {
 
 }  // namespace
 
+int AcceptAreaSwitches() {
+  if (!AreaSwitch("AREA", OnlyArea) || !AreaSwitch("DUMP", DumpedArea)) return 0;
+  if (OnlyArea && DumpedArea && OnlyArea != DumpedArea) {
+    std::printf("-AREA and -DUMP name different areas\n");
+    return 0;
+  }
+  if (DumpedArea) OnlyArea = DumpedArea;
+  return 1;
+}
+
 void CheckBoard() {
   Totals = CheckTotals{};
-  uint16_t onlyArea = 0, dumpArea = 0;
-  if (!AreaSwitch("AREA", onlyArea) || !AreaSwitch("DUMP", dumpArea)) {
-    RunFailed();
-    return;
-  }
-  if (onlyArea && dumpArea && onlyArea != dumpArea) {
-    std::printf("-AREA and -DUMP name different areas\n");
-    RunFailed();
-    return;
-  }
-  if (dumpArea) onlyArea = dumpArea;
   int doDelete = FindMinusSlashParam("DISABLEDEL") ? 0 : 1;
-
-  CheckMessageBase(onlyArea, doDelete);
-  if (!onlyArea) CheckFileIndex();
-  if (dumpArea) DumpArea(dumpArea);
-  Summary(onlyArea, doDelete);
+  CheckMessageBase(OnlyArea, doDelete);
+  if (!OnlyArea) CheckFileIndex();
+  if (DumpedArea) DumpArea(DumpedArea);
+  Summary(OnlyArea, doDelete);
 }

@@ -8,6 +8,8 @@ int main(int argc, char **argv) {
       .logStart = "Vlmcheck %s Started",
       .logEnd = "Vlmcheck Finished",
       .completion = "\nVLMCHECK Completed\n",
+      .switches = {"AREA", "DUMP", "DISABLEDEL"},
+      .acceptValues = AcceptAreaSwitches,
       .help = Help,
       .work = CheckBoard,
   };

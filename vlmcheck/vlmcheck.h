@@ -29,8 +29,9 @@ void ReportProblem(const std::string &text);
 // Counts a problem whose line is left out (see ProblemLines).
 void CountProblem();
 // A board file that could not be read, as a problem: "<system error text>
-// <action> <file>", the system's message for a file failure.
-void ReportFileFailure(const char *action, const std::string &path);
+// <action> <file>" (the system's message for a file failure, with errno's
+// text), in the maintenance log too.
+void ReportUnreadable(const char *action, const std::string &path);
 
 // Problem lines of one kind in one area: the first few are printed, the
 // rest counted, and one line says how many were left out.
@@ -66,4 +67,7 @@ void DumpArea(uint16_t area);
 void CheckFileIndex();
 
 void Help();
+// The area numbers of -AREA<n> and -DUMP<n>: 0 (refused, said why) unless
+// each is one of the board's message areas and they name the same one.
+int AcceptAreaSwitches();
 void CheckBoard();

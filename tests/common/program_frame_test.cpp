@@ -1,4 +1,4 @@
-// The frame as all four programs run it from a batch file: a switch none of
+// The frame as all five programs run it from a batch file: a switch none of
 // them knows is refused before anything is done, and the help is shown with
 // or without a board.
 #include <gtest/gtest.h>
@@ -31,6 +31,8 @@ const Program kPrograms[] = {
      {"-BIULD"}, "-BIULD"},
     {QUARRY2_EXE, "Quarry2 WIN 95/NT V1.48.  Velmora Utilities 2.\n", "\nQUARRY2 Completed\n",
      {"-LISTOUT.TXT", "/FROM5", "bare", "-FORM5"}, "-FORM5"},
+    {VLMCHECK_EXE, "Vlmcheck WIN 95/NT V1.48.  Velmora Message Base Checker.\n", "\nVLMCHECK Completed\n",
+     {"-AREA1", "-ARAE2"}, "-ARAE2"},
 };
 
 std::string Banner(const Program &p) {
