@@ -189,9 +189,10 @@ class Board {
   vt::RunResult Run(const std::vector<std::string> &args, const std::map<std::string, std::string> &extra = {}) {
     std::map<std::string, std::string> env{{"VLM", dir.Board()}, {"TASK", ""}, {"TZ", "GMT0"}};
     for (const auto &[k, v] : extra) env[k] = v;
-    return vt::Run(SORREL_EXE, args, dir.Path(), env);
+    return vt::Run(exe, args, dir.Path(), env);
   }
 
+  std::string exe = SORREL_EXE;  // the test build, or the shipped program
   vt::TempDir dir;
   vt::BoardConfig config;
   std::vector<Area> areas;
