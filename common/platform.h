@@ -184,24 +184,30 @@ class DirectorySearch {
   std::unique_ptr<State> state_;
 };
 
-// Test hook for fault injection.  Every file operation that changes the disk
-// (opening for writing, writing, flushing, closing a written file, truncating,
-// renaming, deleting, removing a directory) counts as one operation.  When a
-// limit is set, operation number `limit` (counted from 1) fails with EIO
-// (FaultFail) or ends the process at once without flushing anything
-// (FaultExit, exit status 86).  The limit may also come from the environment:
-// VLM_FAULT_AT=N with VLM_FAULT_MODE=fail or exit.
+#ifdef VLM_TEST_HOOKS
+// Test hook for fault injection, compiled only into the test builds (the
+// shipped programs neither contain it nor read VLM_FAULT_*).  Every file
+// operation that changes the disk (opening for writing, writing, flushing,
+// closing a written file, truncating, renaming, deleting, removing a
+// directory) counts as one operation.  When a limit is set, operation number
+// `limit` (counted from 1) fails with EIO (FaultFail) or ends the process at
+// once without flushing anything (FaultExit, exit status 86).  The limit may
+// also come from the environment: VLM_FAULT_AT=N with VLM_FAULT_MODE=fail or
+// exit.
 enum class FaultAction { FaultFail, FaultExit };
 void SetFaultInjection(long limit, FaultAction action);
 long FaultOperationCount();  // operations counted since start or the last SetFaultInjection
+#endif
 
 // Checked write and flush through the fault hook: every file that a program
 // rewrites should go through these so write errors are seen and testable.
 // WriteBytes returns 1 when all bytes were handed to the stream, else 0.
 int WriteBytes(FILE *f, const void *data, size_t size);
 
-// Host path for a board path (for diagnostics and tests only; the other
-// routines do this themselves).
+#ifdef VLM_TEST_HOOKS
+// Host path for a board path (tests only; the other routines do this
+// themselves).
 std::string HostPath(const std::string &boardPath);
+#endif
 
 }  // namespace plat

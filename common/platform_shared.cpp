@@ -12,6 +12,7 @@
 namespace plat {
 namespace {
 
+#ifdef VLM_TEST_HOOKS
 struct FaultState {
   bool loaded = false;
   long limit = 0;
@@ -29,6 +30,7 @@ FaultState &Faults() {
   }
   return state;
 }
+#endif
 
 struct StreamInfo {
   int fd = -1;
@@ -56,6 +58,7 @@ int RegisteredFd(FILE *f) {
   return it == Streams().end() ? -1 : it->second.fd;
 }
 
+#ifdef VLM_TEST_HOOKS
 bool FaultHere() {
   FaultState &f = Faults();
   ++f.count;
@@ -65,6 +68,7 @@ bool FaultHere() {
   errno = EIO;
   return true;
 }
+#endif
 
 int CheckedPath(const std::string &path) {
   if (path.size() > kMaxBoardPath) {
@@ -95,6 +99,7 @@ LocalTime ToLocalTime(const struct tm &tm) {
 
 }  // namespace shared
 
+#ifdef VLM_TEST_HOOKS
 void SetFaultInjection(long limit, FaultAction action) {
   FaultState &f = Faults();
   f.limit = limit;
@@ -103,6 +108,7 @@ void SetFaultInjection(long limit, FaultAction action) {
 }
 
 long FaultOperationCount() { return Faults().count; }
+#endif
 
 int CloseFile(FILE *f) {
   if (!f) {

@@ -187,15 +187,16 @@ class Board {
   std::string Log() const { return vt::ReadFile(dir / "SORREL.LOG"); }
 
   vt::RunResult Run(const std::vector<std::string> &args, const std::map<std::string, std::string> &extra = {}) {
-    return RunProgram(SORREL_EXE, args, extra);
+    return RunProgram(exe, args, extra);
   }
-  vt::RunResult RunProgram(const std::string &exe, const std::vector<std::string> &args,
+  vt::RunResult RunProgram(const std::string &program, const std::vector<std::string> &args,
                            const std::map<std::string, std::string> &extra = {}) {
     std::map<std::string, std::string> env{{"VLM", dir.Board()}, {"TASK", ""}, {"TZ", "GMT0"}};
     for (const auto &[k, v] : extra) env[k] = v;
-    return vt::Run(exe, args, dir.Path(), env);
+    return vt::Run(program, args, dir.Path(), env);
   }
 
+  std::string exe = SORREL_EXE;  // the sorrel of Run: the test build, or the shipped program
   vt::TempDir dir;
   vt::BoardConfig config;
   std::vector<Area> areas;
