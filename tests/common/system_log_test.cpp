@@ -100,6 +100,16 @@ class Frame : public ::testing::Test {
     WriteSystemLog("working");
   }
 
+  static ProgramInfo TestProgram() {
+    return ProgramInfo{.banner = "Prog %s V%s.\n",
+                       .code = "TST",
+                       .logStart = "Prog %s Started",
+                       .logEnd = "Prog Finished",
+                       .completion = "\nProg Completed\n",
+                       .help = Help,
+                       .work = Work};
+  }
+
   int Run(const ProgramInfo &info, std::vector<const char *> args) {
     args.insert(args.begin(), "prog");
     CaptureStdout();
@@ -118,13 +128,7 @@ class Frame : public ::testing::Test {
 };
 
 TEST_F(Frame, StartupFailureEndsWithStatusOneButHelpNeedsNoBoard) {
-  ProgramInfo info{.banner = "Prog %s V%s.\n",
-                   .code = "TST",
-                   .logStart = "Prog %s Started",
-                   .logEnd = "Prog Finished",
-                   .completion = "\nProg Completed\n",
-                   .help = Help,
-                   .work = Work};
+  ProgramInfo info = TestProgram();
   vt::WriteFile(sys / "CONSTANT.VLM", vt::ConstantBytes(vt::BoardConfig{}));
   EXPECT_EQ(Run(info, {"-NODE2"}), 1);
   EXPECT_TRUE(calls.empty());
@@ -143,13 +147,7 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
   vt::BoardConfig config;
   config.logName = sys.Board() + "*T*N.LOG";
   vt::WriteBoard(sys.Path(), config);
-  ProgramInfo info{.banner = "Prog %s V%s.\n",
-                   .code = "TST",
-                   .logStart = "Prog %s Started",
-                   .logEnd = "Prog Finished",
-                   .completion = "\nProg Completed\n",
-                   .help = Help,
-                   .work = Work};
+  ProgramInfo info = TestProgram();
 
   EXPECT_EQ(Run(info, {"/?"}), 0);
   EXPECT_EQ(calls, std::vector<std::string>{"help"});
@@ -163,7 +161,6 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
             "\r\n----------  " + vt::TodayText() +
                 "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  working\r\n> ##:##:##  Prog Finished\r\n");
   EXPECT_EQ(hSystemLog, nullptr) << "the frame closes the log";
-
 }
 
 // A failure reaches the console as before, the log in its line format, and
@@ -172,13 +169,8 @@ TEST_F(Frame, AFailureIsLoggedAndEndsTheRunWithStatusTwo) {
   vt::BoardConfig config;
   config.logName = sys.Board() + "TST.LOG";
   vt::WriteBoard(sys.Path(), config);
-  ProgramInfo info{.banner = "Prog %s V%s.\n",
-                   .code = "TST",
-                   .logStart = "Prog %s Started",
-                   .logEnd = "Prog Finished",
-                   .completion = "\nProg Completed\n",
-                   .help = Help,
-                   .work = FailingWork};
+  ProgramInfo info = TestProgram();
+  info.work = FailingWork;
   const std::string failure = std::string(std::strerror(EACCES)) + " opening C:\\BBS\\X.BBS";
   EXPECT_EQ(Run(info, {}), 2);
   EXPECT_NE(out.find("Use -? for help\n\n" + failure + "\n\nProg Completed\n"), std::string::npos) << out;
