@@ -4,10 +4,15 @@
 // pair, the stored total matching the indexed sizes, the rest of the system
 // information carried through.
 //
+// The directory list reads FILEPATH.VLM too: its lines are checked against
+// the records in the range of areas and security levels the switches give.
+//
 // Input sections: 0 control, 1 FILEPATH.VLM, 2 FFIDX.BBS, 3 SYSINFO.BBS,
-// 4 files to create: lines "<path below the scratch directory> <size>".
+// 4 files to create: lines "<path below the scratch directory> <size>",
+// 5 switches of the directory list, one per line.
 // Control byte 0: bit 0 build (else sort the given index), bit 1 SYSINFO.BBS
-// exists, bit 2 FFIDX.BBS exists (sort only).
+// exists, bit 2 FFIDX.BBS exists (sort only), bit 3 write the directory
+// list; bytes 1-2 MaxFileAreas.
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +20,9 @@
 #include <unistd.h>
 
 #include "marten.h"
+#include "quarry2.h"
+#include "switches.h"
+#include "text.h"
 #include "startup.h"
 #include "support.h"
 
@@ -64,6 +72,54 @@ void MakeFiles(const std::string &list) {
   }
 }
 
+// The directory list's expected text: the paths of the records from -FROM
+// to -TO (held within 1 and MaxFileAreas) whose security lies in the range
+// of -MINSEC and -MAXSEC, each up to a zero byte, as CR LF lines.
+std::string ExpectedList(const std::string &records, uint16_t maxAreas) {
+  std::string from, to, minText, maxText;
+  GetParam("-FROM", from);
+  GetParam("-TO", to);
+  GetMinusSlashParam("MINSEC", minText);
+  GetMinusSlashParam("MAXSEC", maxText);
+  int64_t first = ReadDecimal(from), last = ReadDecimal(to);
+  if (first < 1) first = 1;
+  if (last > maxAreas || last < first) last = maxAreas;
+  int32_t low = minText.empty() ? 0 : ReadDecimal(minText.substr(0, 11));
+  int32_t high = maxText.empty() ? 65535 : ReadDecimal(maxText.substr(0, 11));
+  if (high < low) high = 65535;
+  std::string out;
+  for (int64_t area = first; area <= last && size_t(area) * 256 <= records.size(); ++area) {
+    const std::string r = records.substr(size_t(area - 1) * 256, 256);
+    size_t n = std::min<size_t>(uint8_t(r[0]), 122);
+    std::string path = r.substr(1, n).c_str();
+    int32_t level = fz::U16(r, 123);
+    if (n == 0 || level < low || level > high) continue;
+    for (char c : path) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    out += "\r\n";
+  }
+  return out;
+}
+
+void CheckList(const std::string &records, const std::string &switches, uint16_t maxAreas) {
+  std::vector<std::string> args{"quarry2", "-LISTC:\\BBS\\DIRS.TXT"};
+  size_t pos = 0;
+  while (pos < switches.size() && args.size() < 16) {
+    size_t end = switches.find('\n', pos);
+    if (end == std::string::npos) end = switches.size();
+    args.push_back(switches.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::vector<const char *> argv;
+  for (const std::string &a : args) argv.push_back(a.c_str());
+  SetArguments(static_cast<int>(argv.size()), argv.data());
+  Constant.MaxFileAreas = maxAreas;
+  ResetSecurityRange();
+  ListDirs();
+  std::string list;
+  FZ_CHECK(fz::ReadFile("BBS/DIRS.TXT", list));
+  FZ_CHECK(list == ExpectedList(records, maxAreas));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -73,7 +129,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::vector<std::string> s = fz::Sections(data, size, 5);
+  std::vector<std::string> s = fz::Sections(data, size, 6);
   uint8_t control = fz::Byte(s[0], 0, 3);
   bool build = control & 1, sysInfoExists = control & 2, indexExists = control & 4;
   fz::ResetScratch();
@@ -83,6 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (sysInfoExists) fz::WriteFile("BBS/SYSINFO.BBS", s[3]);
   if (!build && indexExists) fz::WriteFile("BBS/FFIND/FFIDX.BBS", s[2]);
   MakeFiles(s[4]);
+
+  if (control & 8) CheckList(s[1], s[5], fz::U16(s[0], 1));
 
   std::string index;
   if (build) {

@@ -143,6 +143,8 @@ void FileIndex() {
     index += r;
   }
   Seed("fuzz_fileindex", "sort", {Bytes({6}), filePath, index + "partial", sysInfo, ""});
+  Seed("fuzz_fileindex", "list", {Bytes({0x0E, 8, 0}), filePath, index, sysInfo, "", "-FROM2\n-TO7\n-MINSEC10\n/MAXSEC100"});
+  Seed("fuzz_fileindex", "list_all", {Bytes({0x0B, 8, 0}), filePath, "", sysInfo, list, "-TO0\n-MAXSEC5"});
 }
 
 void Questionnaire() {
