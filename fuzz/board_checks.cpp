@@ -45,11 +45,15 @@ void CheckPackedArea(const std::string &headerBefore, const std::string &headerA
     FZ_CHECK(!(h.Attribute & 0x01));
     FZ_CHECK(h.WhoTo[0] <= kMaxWhoLength && h.WhoFrom[0] <= kMaxWhoLength && h.Subject[0] <= kMaxSubjectLength);
     FZ_CHECK(h.ReplyTo <= count && h.NextReply <= count);
+    // The earliest old header that can be this one: equal apart from links
+    // and text place, its text at least as long.
     std::string body = Body(headerAfter, k);
-    while (match < old && Body(headerBefore, match) != body) ++match;
+    auto fits = [&](size_t i) {
+      int32_t was = HeaderAt(headerBefore, i).TextLength;
+      return Body(headerBefore, i) == body && h.TextLength <= (was > 0 ? was : 0);
+    };
+    while (match < old && !fits(match)) ++match;
     FZ_CHECK(match < old);
-    MessageHeader was = HeaderAt(headerBefore, match);
-    FZ_CHECK(h.TextLength <= (was.TextLength > 0 ? was.TextLength : 0));
     ++match;
   }
   FZ_CHECK(next == textAfter.size());
