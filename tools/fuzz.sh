@@ -41,7 +41,11 @@ cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DVLM_FUZZ=ON -DVLM_TE
 cmake --build "$build" -j"$jobs"
 [ "${1:-}" = build ] && exit 0
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/vlm-fuzz-run.XXXXXX")
+# Boards live in memory where the host has /dev/shm: the targets write files
+# on every execution.
+base=${TMPDIR:-/tmp}
+[ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
+scratch=$(mktemp -d "$base/vlm-fuzz-run.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 export VLM_FUZZ_SCRATCH=$scratch/boards
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1

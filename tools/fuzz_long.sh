@@ -17,7 +17,9 @@ tools/fuzz.sh build
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(switches dates startup questionnaire users fileindex msgreply pack journal)
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/vlm-fuzz-long.XXXXXX")
+base=${TMPDIR:-/tmp}
+[ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
+scratch=$(mktemp -d "$base/vlm-fuzz-long.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 export VLM_FUZZ_SCRATCH=$scratch/boards
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
