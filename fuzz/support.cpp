@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -88,7 +89,9 @@ void Setup() {
     std::abort();
   }
   scratch = fs::canonical(buf.data()).string() + "/";
+  // Removed at the end, also when a sanitizer or a check ends the run.
   std::atexit(RemoveScratch);
+  __sanitizer_set_death_callback(RemoveScratch);
   setenv("VLM_DRIVE_C", scratch.c_str(), 1);
   plat::SetSyncEnabled(false);
   plat::SetWriteJail(scratch);
@@ -171,6 +174,7 @@ void MakeBoardDirs() {
 void Fail(const char *what, const char *file, int line) {
   std::fprintf(stderr, "\n==== invariant failed: %s (%s:%d)\n", what, file, line);
   std::fflush(stderr);
+  RemoveScratch();
   std::abort();
 }
 
