@@ -10,6 +10,8 @@
 
 #include "link.h"
 #include "platform.h"
+#include "program_frame.h"
+#include "run_failure.h"
 #include "system_log.h"
 #include "text.h"
 
@@ -34,7 +36,7 @@ void FillTable(FILE *file, int64_t count, std::vector<MessageHeader> &buffer, st
       LinkEntry &e = table[static_cast<size_t>(filled) + r];
       e.ReplyTo = h.ReplyTo > count ? 0 : h.ReplyTo;
       e.NextReply = h.NextReply > count ? 0 : h.NextReply;
-      e.Excluded = h.Attribute & 0x01;
+      e.Excluded = h.Attribute & kMsgDeleted;
       e.SubjectKey = SubjectKey(h.Subject);
     }
     filled += static_cast<int64_t>(got);
@@ -67,11 +69,10 @@ int WriteTable(FILE *file, std::vector<MessageHeader> &buffer, const std::vector
 void LinkConference(uint16_t area, const MessageRecord &record) {
   std::string path;
   GetMsgAreaPath(area, path, kHeaderFile);
-  if (!ExistFile(path)) return;
-
   plat::UniqueFile file(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
-    std::printf("%s opening %s\n", std::strerror(errno), path.c_str());
+    if (errno == ENOENT) return;  // an area without messages has no files
+    ReportFileFailure(errno, "opening", path);
     return;
   }
   int64_t length = plat::FileLength(file.get());
@@ -88,6 +89,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
     std::printf("\n%s holds %lld messages, more than 65535: not linked\n", path.c_str(),
                 static_cast<long long>(count));
     WriteSystemLog(StrPrintf("Not linked %s: more than 65535 messages", name.c_str()));
+    RunFailed();
     return;
   }
 
@@ -97,19 +99,19 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
     buffer.resize(kHeaderChunk);
     table.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc &) {
-    std::printf("\nError allocation memory\n");
+    ReportFailure("\nError allocation memory\n", "Error allocation memory linking " + path);
     return;
   }
 
   FillTable(file.get(), count, buffer, table);
   int error = 0;
   if (LinkPass(table) && !WriteTable(file.get(), buffer, table)) error = errno ? errno : EIO;
-  if (!error) error = plat::CloseFile(file.release());
+  if (!plat::CloseFile(file.release()) && !error) error = errno;
 
   std::printf("\n");
   if (error) {
     // Some links may already be new; the messages themselves are untouched.
-    std::printf("%s writing %s\n", std::strerror(error), path.c_str());
+    ReportFileFailure(error, "writing", path);
     return;
   }
   WriteSystemLog(StrPrintf("Linked %s", name.c_str()));

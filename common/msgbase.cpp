@@ -6,6 +6,8 @@
 #include "startup.h"
 #include "text.h"
 
+std::string LastCombName() { return UserBasePath + "LASTCOMB.BBS"; }
+
 std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind) {
   unsigned a = area;
   path = StrPrintf("%sAREA%u\\M%c%05u.BBS", MsgPath.c_str(), (a - 1) / 100 + 1, kind == kTextFile ? 'T' : 'H', a);

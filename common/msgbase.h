@@ -57,6 +57,19 @@ struct NextReadBlock {
 };
 #pragma pack(pop)
 
+// MessageRecord::AreaFlags and AreaFlags2.
+inline constexpr uint8_t kAreaFastMail = 0x10;       // AreaFlags: in the fast mail check
+inline constexpr uint8_t kAreaEraseAttaches = 0x20;  // AreaFlags: attachments go with their messages
+inline constexpr uint8_t kAreaFastMail2 = 0x02;      // AreaFlags2: in the fast mail check
+// MessageHeader::Attribute and Attribute2.
+inline constexpr uint8_t kMsgDeleted = 0x01;
+inline constexpr uint8_t kMsgReceived = 0x10;
+inline constexpr uint8_t kMsgKeepAttaches = 0x40;  // area type 1: attachments stay when it goes
+inline constexpr uint8_t kMsgExempt = 0x80;        // never removed by the age, receipt, count or size limit
+inline constexpr uint8_t kMsgFilesAttached = 0x04; // Attribute2: the subject names attached files
+// ConstantRecord::ConstantFlags: attachments of type 1 areas are erased too.
+inline constexpr uint16_t kConstantEraseLocalAttaches = 0x0100;
+
 static_assert(sizeof(MessageRecord) == 272);
 static_assert(offsetof(MessageRecord, AreaName) == 0);
 static_assert(offsetof(MessageRecord, AreaType) == 120);
@@ -103,6 +116,9 @@ enum MsgFileKind { kHeaderFile = 1, kTextFile = 2 };
 
 // "%sAREA%u\M%c%05u.BBS" with MsgPath, (area-1)/100+1, H or T, area.
 std::string &GetMsgAreaPath(uint16_t area, std::string &path, int kind);
+
+// "%sLASTCOMB.BBS" with UserBasePath: every user's next-read numbers.
+std::string LastCombName();
 
 // Whether area `area` has a next-read number of its own in a user's record:
 // areas 1 to 16 * (MaxMsgAreas / 16).

@@ -48,7 +48,7 @@ enum class Mode {
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode);
 
 // Closes a stream opened by OpenFile and releases its stream buffer.
-// Returns 0, or an errno value when buffered data could not be written.
+// Returns 1, or 0 with errno set when buffered data could not be written.
 int CloseFile(FILE *f);
 
 struct FileCloser {
@@ -86,10 +86,52 @@ int DeleteFile(const std::string &path);                         // 1 or 0
 int RemoveDirectory(const std::string &path);                    // 1 or 0, empty directories only
 int MakeDirectory(const std::string &path);                      // 1 or 0
 
+// Forms that take a missing file as a result, so that callers never ask
+// whether a file exists before acting on it: asking first is a race with
+// the board, and on POSIX a directory scan for a case-blind match.
+inline constexpr int kNoSuchFile = -1;
+// 1 deleted, kNoSuchFile when there was no such file, 0 on failure (errno).
+int DeleteFileIfPresent(const std::string &path);
+// 1 renamed, kNoSuchFile when `from` does not exist, 0 on failure (errno).
+int RenameFileIfPresent(const std::string &from, const std::string &to);
+
 // Byte-range lock on an open stream.  LockRange fails at once (result 0)
 // when another process holds any byte of the range.
 int LockRange(FILE *f, int64_t offset, int64_t length);
 int UnlockRange(FILE *f, int64_t offset, int64_t length);
+
+// Owner of a byte-range lock: the range is released on every path, before
+// the stream is closed as long as the owner is declared after the stream's.
+class LockedRange {
+ public:
+  LockedRange() = default;
+  ~LockedRange() { Release(); }
+  LockedRange(const LockedRange &) = delete;
+  LockedRange &operator=(const LockedRange &) = delete;
+
+  // One attempt, as LockRange; 1 or 0.
+  int Acquire(FILE *f, int64_t offset, int64_t length) {
+    Release();
+    if (!LockRange(f, offset, length)) return 0;
+    file_ = f;
+    offset_ = offset;
+    length_ = length;
+    return 1;
+  }
+  // Releases the range now; 1, or 0 when the host refused (nothing held is 1).
+  int Release() {
+    if (!file_) return 1;
+    FILE *f = file_;
+    file_ = nullptr;
+    return UnlockRange(f, offset_, length_);
+  }
+  bool Held() const { return file_ != nullptr; }
+
+ private:
+  FILE *file_ = nullptr;
+  int64_t offset_ = 0;
+  int64_t length_ = 0;
+};
 
 // Waits the given number of whole seconds.
 void SleepSeconds(unsigned seconds);
@@ -142,16 +184,20 @@ class DirectorySearch {
   std::unique_ptr<State> state_;
 };
 
-// Test hook for fault injection.  Every file operation that changes the disk
-// (opening for writing, writing, flushing, closing a written file, truncating,
-// renaming, deleting, removing a directory) counts as one operation.  When a
-// limit is set, operation number `limit` (counted from 1) fails with EIO
-// (FaultFail) or ends the process at once without flushing anything
-// (FaultExit, exit status 86).  The limit may also come from the environment:
-// VLM_FAULT_AT=N with VLM_FAULT_MODE=fail or exit.
+#ifdef VLM_TEST_HOOKS
+// Test hook for fault injection, compiled only into the test builds (the
+// shipped programs neither contain it nor read VLM_FAULT_*).  Every file
+// operation that changes the disk (opening for writing, writing, flushing,
+// closing a written file, truncating, renaming, deleting, removing a
+// directory) counts as one operation.  When a limit is set, operation number
+// `limit` (counted from 1) fails with EIO (FaultFail) or ends the process at
+// once without flushing anything (FaultExit, exit status 86).  The limit may
+// also come from the environment: VLM_FAULT_AT=N with VLM_FAULT_MODE=fail or
+// exit.
 enum class FaultAction { FaultFail, FaultExit };
 void SetFaultInjection(long limit, FaultAction action);
 long FaultOperationCount();  // operations counted since start or the last SetFaultInjection
+#endif
 
 // Checked write and flush through the fault hook: every file that a program
 // rewrites should go through these so write errors are seen and testable.
@@ -170,10 +216,10 @@ void SetSyncEnabled(bool on);
 // An empty text removes the jail.  Honoured by the POSIX implementation,
 // where the fuzz targets are built.
 void SetWriteJail(const std::string &hostDirectory);
-#endif
 
-// Host path for a board path (for diagnostics and tests only; the other
-// routines do this themselves).
+// Host path for a board path (tests only; the other routines do this
+// themselves).
 std::string HostPath(const std::string &boardPath);
+#endif
 
 }  // namespace plat

@@ -220,7 +220,9 @@ bool Jailed(const std::string &host) {
 
 }  // namespace
 
+#ifdef VLM_TEST_HOOKS
 std::string HostPath(const std::string &boardPath) { return TranslateBoardPath(boardPath); }
+#endif
 
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
   if (path.size() > shared::kMaxBoardPath) {

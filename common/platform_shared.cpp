@@ -12,6 +12,7 @@
 namespace plat {
 namespace {
 
+#ifdef VLM_TEST_HOOKS
 struct FaultState {
   bool loaded = false;
   long limit = 0;
@@ -29,6 +30,7 @@ FaultState &Faults() {
   }
   return state;
 }
+#endif
 
 struct StreamInfo {
   int fd = -1;
@@ -59,6 +61,7 @@ int RegisteredFd(FILE *f) {
   return it == Streams().end() ? -1 : it->second.fd;
 }
 
+#ifdef VLM_TEST_HOOKS
 bool FaultHere() {
   FaultState &f = Faults();
   ++f.count;
@@ -68,6 +71,7 @@ bool FaultHere() {
   errno = EIO;
   return true;
 }
+#endif
 
 int CheckedPath(const std::string &path) {
   if (path.size() > kMaxBoardPath) {
@@ -123,6 +127,7 @@ LocalTime ToLocalTime(const struct tm &tm) {
 
 }  // namespace shared
 
+#ifdef VLM_TEST_HOOKS
 void SetFaultInjection(long limit, FaultAction action) {
   FaultState &f = Faults();
   f.limit = limit;
@@ -131,6 +136,7 @@ void SetFaultInjection(long limit, FaultAction action) {
 }
 
 long FaultOperationCount() { return Faults().count; }
+#endif
 
 #ifdef VLM_TEST_HOOKS
 void SetSyncEnabled(bool on) { syncEnabled = on; }
@@ -144,7 +150,10 @@ void SetWriteJail(const std::string &hostDirectory) {
 #endif
 
 int CloseFile(FILE *f) {
-  if (!f) return EBADF;
+  if (!f) {
+    errno = EBADF;
+    return 0;
+  }
   bool written = false;
   std::unique_ptr<char[]> buffer;  // released only after fclose has used it
   auto it = Streams().find(f);
@@ -156,8 +165,19 @@ int CloseFile(FILE *f) {
   bool injected = written && shared::FaultHere();
   int e = injected ? EIO : 0;
   if (std::fclose(f) != 0 && !injected) e = errno ? errno : EIO;
-  if (e) errno = e;
-  return e;
+  if (!e) return 1;
+  errno = e;
+  return 0;
+}
+
+int DeleteFileIfPresent(const std::string &path) {
+  if (DeleteFile(path)) return 1;
+  return errno == ENOENT ? kNoSuchFile : 0;
+}
+
+int RenameFileIfPresent(const std::string &from, const std::string &to) {
+  if (RenameFile(from, to)) return 1;
+  return errno == ENOENT ? kNoSuchFile : 0;
 }
 
 int SetStreamBuffer(FILE *f, size_t size) {

@@ -1,6 +1,7 @@
 // Pieces of the platform layer that are the same on every host: the
-// fault-injection counter, the board's path length limit and the calendar
-// conversions.  Only the platform implementations include this header.
+// fault-injection counter (test builds only), the board's path length limit
+// and the calendar conversions.  Only the platform implementations include
+// this header.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +17,14 @@ namespace plat::shared {
 // Longest board path accepted: the board's platform handles 259 characters.
 inline constexpr size_t kMaxBoardPath = 259;
 
+#ifdef VLM_TEST_HOOKS
 // Counts one disk-changing operation; true (errno EIO) when it is the one to
 // fail.  In exit mode the process ends there, without flushing any stream.
 bool FaultHere();
+#else
+// Without the test hooks no operation ever fails on purpose.
+inline bool FaultHere() { return false; }
+#endif
 
 // 1, or 0 with errno ENAMETOOLONG for a path the board could not hold.
 int CheckedPath(const std::string &path);

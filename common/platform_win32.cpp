@@ -98,7 +98,9 @@ bool Writes(Access a) { return a != Access::Read; }
 
 }  // namespace
 
+#ifdef VLM_TEST_HOOKS
 std::string HostPath(const std::string &boardPath) { return boardPath; }
+#endif
 
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
   if (path.size() > shared::kMaxBoardPath) {

@@ -18,38 +18,38 @@ std::string &RemoveBackslash(std::string &text) {
   return text;
 }
 
-void ForceExtension(std::string &path, const std::string &extension) {
-  constexpr size_t kMaxComponent = 255;
-  std::string drive, dir, name, ext;
+PathParts SplitPath(const std::string &path) {
+  PathParts parts;
   size_t pos = 0;
   if (path.size() >= 2 && path[1] == ':') {
-    drive = path.substr(0, 2);
+    parts.drive = path.substr(0, 2);
     pos = 2;
   }
   size_t lastSep = path.find_last_of("\\/");
   if (lastSep != std::string::npos && lastSep >= pos) {
-    dir = path.substr(pos, lastSep + 1 - pos);
+    parts.dir = path.substr(pos, lastSep + 1 - pos);
     pos = lastSep + 1;
   }
   std::string last = path.substr(pos);
   size_t dot = last.find_last_of('.');
-  if (dot != std::string::npos) {
-    name = last.substr(0, dot);
-    ext = last.substr(dot);
-  } else {
-    name = last;
-  }
-  (void)ext;
+  parts.name = last.substr(0, dot);
+  if (dot != std::string::npos) parts.ext = last.substr(dot);
+  return parts;
+}
+
+void ForceExtension(std::string &path, const std::string &extension) {
+  constexpr size_t kMaxComponent = 255;
+  PathParts parts = SplitPath(path);
   auto cut = [](std::string &s) {
     if (s.size() > kMaxComponent) s.resize(kMaxComponent);
   };
-  cut(dir);
-  cut(name);
+  cut(parts.dir);
+  cut(parts.name);
   std::string newExt = extension;
   if (!newExt.empty() && newExt[0] != '.') newExt.insert(newExt.begin(), '.');
   cut(newExt);
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  path = drive + dir + name + newExt;
+  if (!parts.dir.empty() && parts.dir.back() != '\\' && parts.dir.back() != '/') parts.dir += '\\';
+  path = parts.drive + parts.dir + parts.name + newExt;
 }
 
 std::string &FirstWord(std::string &word, std::string &line) {
@@ -121,28 +121,6 @@ void CToPas(const std::string &text, uint8_t *field, size_t fieldSize) {
   if (n > 255) n = 255;
   field[0] = static_cast<uint8_t>(n);
   std::memcpy(field + 1, text.data(), n);
-}
-
-int ExistFile(const std::string &name) {
-  plat::DirectorySearch search;
-  plat::FoundEntry entry;
-  return search.First(name, plat::FindFiles, entry);
-}
-
-int32_t FileSize(const std::string &name) {
-  int64_t size = FileSize64(name);
-  return size < 0 ? -1 : static_cast<int32_t>(size);
-}
-
-int64_t FileSize64(const std::string &name) {
-  plat::DirectorySearch search;
-  plat::FoundEntry entry;
-  return search.First(name, plat::FindFiles, entry) ? entry.size : -1;
-}
-
-int32_t FileSize(FILE *stream) {
-  int64_t n = plat::FileLength(stream);
-  return n < 0 ? -1 : static_cast<int32_t>(n);
 }
 
 void SetBitByte(uint8_t bit, int on, uint8_t &target) {

@@ -1,4 +1,4 @@
-// Text, length-prefixed string, file and bit helpers.
+// Text, length-prefixed string and bit helpers.
 //
 // A blank is a byte whose value read as a signed 8-bit number is at most 32:
 // control characters, the space and every byte from 128 up.
@@ -17,6 +17,16 @@ inline char UpperChar(char c) { return static_cast<char>(UpperByte(static_cast<u
 
 std::string &AppendBackslash(std::string &text);
 std::string &RemoveBackslash(std::string &text);
+
+// A path in its four parts.  Both `\` and `/` separate directories, as on the
+// board's platform, so a path written either way splits the same.
+struct PathParts {
+  std::string drive;  // "X:" or empty
+  std::string dir;    // up to and including the last separator; empty without one
+  std::string name;   // the last component without its extension
+  std::string ext;    // from the last dot of the last component, dot included
+};
+PathParts SplitPath(const std::string &path);
 void ForceExtension(std::string &path, const std::string &extension);
 std::string &FirstWord(std::string &word, std::string &line);
 std::string &TrimLead(std::string &text);
@@ -49,14 +59,6 @@ template <size_t N>
 void CToPas(const std::string &text, uint8_t (&field)[N]) {
   CToPas(text, field, N);
 }
-
-// File queries through a directory search: ordinary, read-only and archive
-// files only (never directories, hidden or system files); wildcards allowed.
-int ExistFile(const std::string &name);
-int32_t FileSize(const std::string &name);
-// The same at full width: a text file may pass 2 GiB.
-int64_t FileSize64(const std::string &name);
-int32_t FileSize(FILE *stream);
 
 void SetBitByte(uint8_t bit, int on, uint8_t &target);
 void SetBitWord(uint8_t bit, int on, uint16_t &target);

@@ -21,8 +21,14 @@ void MartenWork() {
 
 int main(int argc, char **argv) {
   static const ProgramInfo info{
-      "Marten %s V%s.  Velmora Fast Find Index Maintenance.\n", "IDX", "Marten %s Started", "Marten Finished",
-      "MARTEN Completed\n", ShowHelp, MartenWork, false,
+      .banner = "Marten %s V%s.  Velmora Fast Find Index Maintenance.\n",
+      .code = "IDX",
+      .logStart = "Marten %s Started",
+      .logEnd = "Marten Finished",
+      .completion = "MARTEN Completed\n",
+      .switches = {"BUILD", "SORT"},
+      .help = ShowHelp,
+      .work = MartenWork,
   };
   return RunProgram(argc, argv, info);
 }

@@ -57,16 +57,28 @@ extern int32_t FastIndexPointers[kIndexPointerCount];
 
 // Attempts at the system information lock before GetSysInfo gives up.
 inline constexpr int kSysInfoLockAttempts = 17;
-// Seconds between two lock attempts; tests shorten it.
+// Seconds between two lock attempts.
+inline constexpr unsigned kSysInfoRetrySeconds = 2;
+#ifdef VLM_TEST_HOOKS
+// The wait between two attempts in a test build; tests shorten it.
 extern unsigned SysInfoRetrySeconds;
+#endif
+
+// SYSINFO.BBS held open with its record locked, from GetSysInfo until
+// PutSysInfo; dropped on any other path, it unlocks the record and closes
+// the file (in that order, hence the order of the members).
+struct SysInfoFile {
+  plat::UniqueFile file;
+  plat::LockedRange lock;
+};
 
 // Opens SYSINFO.BBS in the system directory, locks its record, reads it and
 // clears the daily counters when the file was last written on another day.
 // Returns 1 with the file open and locked, or 0 with nothing held.
-int GetSysInfo(plat::UniqueFile &file, SysInfoRecord &record);
+int GetSysInfo(SysInfoFile &sysInfo, SysInfoRecord &record);
 // Writes the record back, releases the lock and closes the file.  Returns 1,
 // or 0 with errno set when the record could not be written.
-int PutSysInfo(plat::UniqueFile &file, SysInfoRecord &record);
+int PutSysInfo(SysInfoFile &sysInfo, SysInfoRecord &record);
 
 // The 8+4 index form of a directory entry's name.  Returns 1 with `field`
 // filled, or 0 when the file does not belong in the index (a listing file, or

@@ -4,12 +4,19 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "dates.h"
 #include "marten.h"
 #include "startup.h"
 
-unsigned SysInfoRetrySeconds = 2;
+#ifdef VLM_TEST_HOOKS
+unsigned SysInfoRetrySeconds = kSysInfoRetrySeconds;
+#endif
 
 namespace {
+
+#ifndef VLM_TEST_HOOKS
+constexpr unsigned SysInfoRetrySeconds = kSysInfoRetrySeconds;
+#endif
 
 constexpr int64_t kRecordBytes = sizeof(SysInfoRecord);
 
@@ -18,10 +25,9 @@ constexpr int64_t kRecordBytes = sizeof(SysInfoRecord);
 void ClearCountersOfAnotherDay(FILE *file, SysInfoRecord &record) {
   uint32_t modified = 0;
   if (!plat::FileModifiedDos(file, modified)) return;  // no date: keep what the board wrote
+  uint16_t year, month, day, hour, minute, second;
+  Long2Date(static_cast<int32_t>(modified), year, month, day, hour, minute, second);
   plat::LocalTime now = plat::GetLocalTime();
-  int year = static_cast<int>(modified >> 25) + 1980;
-  int month = static_cast<int>((modified >> 21) & 0x0F);
-  int day = static_cast<int>((modified >> 16) & 0x1F);
   if (year != now.year || month != now.month || day != now.day) {
     record.DailyCounter1 = 0;
     record.DailyCounter2 = 0;
@@ -29,35 +35,36 @@ void ClearCountersOfAnotherDay(FILE *file, SysInfoRecord &record) {
   }
 }
 
+// Releases whatever an earlier call held, so that a failure leaves nothing held.
+void DropSysInfo(SysInfoFile &sysInfo) {
+  sysInfo.lock.Release();
+  sysInfo.file.reset();
+}
+
 }  // namespace
 
-int GetSysInfo(plat::UniqueFile &file, SysInfoRecord &record) {
-  file.reset();
-  plat::UniqueFile f(
+int GetSysInfo(SysInfoFile &sysInfo, SysInfoRecord &record) {
+  DropSysInfo(sysInfo);
+  sysInfo.file.reset(
       plat::OpenFile(SystemPath + "SYSINFO.BBS", plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!f) return 0;
-
-  bool locked = false;
+  if (!sysInfo.file) return 0;
+  FILE *f = sysInfo.file.get();
   for (int attempt = 1; attempt <= kSysInfoLockAttempts; ++attempt) {
-    if (plat::LockRange(f.get(), 0, kRecordBytes)) {
-      locked = true;
-      break;
-    }
+    if (sysInfo.lock.Acquire(f, 0, kRecordBytes)) break;
     if (attempt < kSysInfoLockAttempts) plat::SleepSeconds(SysInfoRetrySeconds);
   }
-  if (!locked) return 0;
-
-  if (std::fread(&record, sizeof record, 1, f.get()) != 1) {
-    plat::UnlockRange(f.get(), 0, kRecordBytes);
+  if (!sysInfo.lock.Held() || std::fread(&record, sizeof record, 1, f) != 1) {
+    int e = errno;
+    DropSysInfo(sysInfo);
+    errno = e;
     return 0;
   }
-  ClearCountersOfAnotherDay(f.get(), record);
-  file = std::move(f);
+  ClearCountersOfAnotherDay(f, record);
   return 1;
 }
 
-int PutSysInfo(plat::UniqueFile &file, SysInfoRecord &record) {
-  FILE *f = file.get();
+int PutSysInfo(SysInfoFile &sysInfo, SysInfoRecord &record) {
+  FILE *f = sysInfo.file.get();
   if (!f) {
     errno = EBADF;
     return 0;
@@ -68,8 +75,8 @@ int PutSysInfo(plat::UniqueFile &file, SysInfoRecord &record) {
   // the old values in between.
   if (std::fseek(f, 0, SEEK_SET) != 0 || !plat::WriteBytes(f, &record, sizeof record) || std::fflush(f) != 0)
     error = errno ? errno : EIO;
-  plat::UnlockRange(f, 0, kRecordBytes);
-  int closeError = plat::CloseFile(file.release());
+  sysInfo.lock.Release();
+  int closeError = plat::CloseFile(sysInfo.file.release()) ? 0 : errno;
   if (!error) error = closeError;
   if (error) {
     errno = error;

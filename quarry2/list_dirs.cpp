@@ -7,6 +7,7 @@
 
 #include "platform.h"
 #include "quarry2.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -28,7 +29,9 @@ std::string SecurityValue(const char *name) {
 
 }  // namespace
 
+#ifdef VLM_TEST_HOOKS
 void ResetSecurityRange() { SecurityRead = false; }
+#endif
 
 int FilePathAllowed(FilePathRecord &record) {
   if (!SecurityRead) {
@@ -57,7 +60,7 @@ void ListDirs() {
 
   plat::UniqueFile list(plat::OpenFile(listName, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Text));
   if (!list) {
-    std::printf("%s creating %s\n", std::strerror(errno), listName.c_str());
+    ReportFileFailure(errno, "creating", listName);
     return;
   }
 
@@ -75,7 +78,7 @@ void ListDirs() {
         if (std::fprintf(list.get(), "%s\n", path.c_str()) < 0) writeFailed = true;
     }
   }
-  int closeError = plat::CloseFile(list.release());
+  int closeError = plat::CloseFile(list.release()) ? 0 : errno;
   if (writeFailed || closeError)
-    std::printf("%s writing %s\n", std::strerror(closeError ? closeError : EIO), listName.c_str());
+    ReportFileFailure(closeError ? closeError : EIO, "writing", listName);
 }

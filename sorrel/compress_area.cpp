@@ -10,10 +10,13 @@
 #include <cstring>
 #include <new>
 
-#include "dates.h"
+#include "files.h"
 #include "link.h"
 #include "pack_journal.h"
+#include "pack_rules.h"
 #include "platform.h"
+#include "program_frame.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -24,10 +27,9 @@ namespace {
 constexpr size_t kCopyPiece = 65536;
 constexpr size_t kTextStreamBuffer = 262144;
 
-// Delete flags kept in LinkEntry::Excluded during the scan and the limits;
-// afterwards only kDeleted remains, which is what linking excludes.
+// LinkEntry::Excluded holds a PackState during the scan and the limits;
+// afterwards kDeleted marks the removed messages, which linking excludes.
 constexpr uint8_t kDeleted = 0x01;
-constexpr uint8_t kExempt = 0x02;
 
 #pragma pack(push, 1)
 // The packing half of a message's map entry (the link half is LinkEntry).
@@ -43,9 +45,9 @@ static_assert(sizeof(PackEntry) == 6);
 static_assert(sizeof(LinkEntry) + sizeof(PackEntry) == 15, "15 bytes per message");
 
 bool ErasesAttaches(const MessageHeader &h, const MessageRecord &r) {
-  if (!(r.AreaFlags & 0x20) || !(h.Attribute2 & 0x04)) return false;
+  if (!(r.AreaFlags & kAreaEraseAttaches) || !(h.Attribute2 & kMsgFilesAttached)) return false;
   if (r.AreaType != 1) return true;
-  return !(h.Attribute & 0x40) && (Constant.ConstantFlags & 0x0100);
+  return !(h.Attribute & kMsgKeepAttaches) && (Constant.ConstantFlags & kConstantEraseLocalAttaches);
 }
 
 std::array<uint8_t, 73> SubjectOf(const MessageHeader &h) {
@@ -86,33 +88,22 @@ struct Area {
 
 // The scan: delete flags, links after the range check, text lengths, keys.
 // Returns 0 when the header file could not be read whole.
-int Scan(Area &a, int link, bool &needPack, int64_t &keptBytes) {
-  const MessageRecord &r = *a.record;
-  bool age = r.KeepDays > 0, receipt = r.KeepRecvDays > 0;
-  uint32_t ageLimit = age ? static_cast<uint32_t>(TodayUnixAddDays(-int32_t(r.KeepDays))) : 0;
-  uint32_t receiptLimit = receipt ? static_cast<uint32_t>(TodayUnixAddDays(-int32_t(r.KeepRecvDays))) : 0;
+int Scan(Area &a, const PackRules &rules, int link, bool &needPack, int64_t &keptBytes) {
   uint32_t done = 0;
   while (done < a.total) {
     size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
     for (size_t k = 0; k < got; ++k) {
       const MessageHeader &h = a.headers[k];
       LinkEntry &e = a.links[done + k];
-      uint8_t flags = h.Attribute & 0x01;
-      if (h.Attribute & 0x80) flags |= kExempt;
-      if (h.WhoFrom[0] > kMaxWhoLength || h.WhoTo[0] > kMaxWhoLength || h.Subject[0] > kMaxSubjectLength)
-        flags |= kDeleted;
-      if (flags == 0 && DoDelete) {
-        if (age && CompareDosUnixDate(h.DateWritten, ageLimit) < 0) flags |= kDeleted;
-        if (receipt && (h.Attribute & 0x10) && CompareDosUnixDate(h.DateReceived, receiptLimit) < 0)
-          flags |= kDeleted;
-      }
-      if (flags & kDeleted) {
+      bool exempt = false;
+      if (HeaderCause(h, rules, exempt) != kKeep) {
+        e.Excluded = kStateRemoved;
         needPack = true;
       } else {
+        e.Excluded = exempt ? kStateExempt : kStateKept;
         ++a.kept;
-        keptBytes += int64_t(h.TextLength) + 186;
+        keptBytes += MessageBytes(h.TextLength);
       }
-      e.Excluded = flags;
       e.ReplyTo = h.ReplyTo > a.total ? 0 : h.ReplyTo;
       e.NextReply = h.NextReply > a.total ? 0 : h.NextReply;
       e.SubjectKey = link ? SubjectKey(h.Subject) : 0;
@@ -125,25 +116,12 @@ int Scan(Area &a, int link, bool &needPack, int64_t &keptBytes) {
 }
 
 // The count and size limits, oldest messages first, exempt ones passed over.
-void ApplyLimits(Area &a, bool &needPack, int64_t &keptBytes) {
-  const MessageRecord &r = *a.record;
-  auto removeOldest = [&](auto over) {
-    for (uint32_t i = 0; i < a.total && over(); ++i) {
-      if (a.links[i].Excluded != 0) continue;
-      a.links[i].Excluded = kDeleted;
-      --a.kept;
-      keptBytes -= int64_t(a.pack[i].TextLength) + 186;
-    }
-  };
-  if (r.MaxMsgs > 0 && a.kept > r.MaxMsgs && DoDelete) {
+void ApplyLimits(Area &a, const PackRules &rules, bool &needPack, int64_t &keptBytes) {
+  auto state = [&](uint32_t i) -> uint8_t & { return a.links[i].Excluded; };
+  auto bytes = [&](uint32_t i) { return MessageBytes(a.pack[i].TextLength); };
+  if (ApplyCountAndSizeLimits(a.total, rules, a.kept, keptBytes, state, bytes, [](uint32_t, PackCause) {}))
     needPack = true;
-    removeOldest([&] { return a.kept > r.MaxMsgs; });
-  }
-  if (r.MaxKilobytes > 0 && keptBytes / 1024 > r.MaxKilobytes && DoDelete) {
-    needPack = true;
-    removeOldest([&] { return keptBytes / 1024 > r.MaxKilobytes; });
-  }
-  for (LinkEntry &e : a.links) e.Excluded &= kDeleted;
+  for (LinkEntry &e : a.links) e.Excluded = e.Excluded == kStateRemoved ? kDeleted : 0;
 }
 
 // Nothing to remove: links (when linking) written back in place, fast mail
@@ -173,7 +151,7 @@ void SkipArea(Area &a, int link, uint16_t &count) {
   if (link) {
     FILE *f = a.headerFile;
     a.headerFile = nullptr;
-    if (plat::CloseFile(f) != 0) writeFailed = true;
+    if (!plat::CloseFile(f)) writeFailed = true;
     if (writeFailed) PrintFileFailure("writing", a.files.header);
   }
   AppendFastMail(fast);
@@ -191,7 +169,7 @@ int NamesAreFree(const AreaFiles &files) {
   for (const std::string *name :
        {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText, &files.committed}) {
     if (ExistFile(*name)) {
-      std::printf("%s creating %s\n", std::strerror(EEXIST), name->c_str());
+      ReportFileFailure(EEXIST, "creating", *name);
       return 0;
     }
   }
@@ -221,7 +199,7 @@ void EmptyArea(Area &a, uint16_t &count) {
   content.oldCount = a.total;
   if (HasNextReadPlace(a.number))
     for (uint32_t u = 0; u < NumUsers; ++u) content.nextReads.push_back({uint16_t(u), 1});
-  if ((r.AreaFlags & 0x20) && (r.AreaType != 1 || (Constant.ConstantFlags & 0x0100))) {
+  if ((r.AreaFlags & kAreaEraseAttaches) && (r.AreaType != 1 || (Constant.ConstantFlags & kConstantEraseLocalAttaches))) {
     std::fseek(a.headerFile, 0, SEEK_SET);
     for (uint32_t done = 0; done < a.total;) {
       size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
@@ -376,11 +354,11 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
     return 0;
   }
   if ((buffered && !plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) ||
-      !plat::FlushFile(newHeader.get()) || plat::CloseFile(newHeader.release()) != 0) {
+      !plat::FlushFile(newHeader.get()) || !plat::CloseFile(newHeader.release())) {
     PrintFileFailure("writing", a.files.newHeader);
     return 0;
   }
-  if (!plat::FlushFile(newText.get()) || plat::CloseFile(newText.release()) != 0) {
+  if (!plat::FlushFile(newText.get()) || !plat::CloseFile(newText.release())) {
     PrintFileFailure("writing", a.files.newText);
     return 0;
   }
@@ -397,7 +375,7 @@ void PackArea(Area &a, uint16_t &count) {
     copy.resize(kCopyPiece);
     out.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory");
+    ReportFailure("Error allocation memory", "Error allocation memory packing " + a.files.header);
     return;
   }
   plat::UniqueFile journal;
@@ -445,8 +423,9 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   a.files = GetAreaFiles(area);
   if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
     if (cleanup) {
-      plat::DeleteFile(a.files.header);
-      plat::DeleteFile(a.files.text);
+      // One of the two is missing; the other is a lone file.
+      if (!plat::DeleteFileIfPresent(a.files.header)) PrintFileFailure("deleting", a.files.header);
+      if (!plat::DeleteFileIfPresent(a.files.text)) PrintFileFailure("deleting", a.files.text);
     }
     return;
   }
@@ -460,6 +439,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     std::printf("\n%s holds %lld messages, more than %u: not packed\n", a.files.header.c_str(),
                 static_cast<long long>(records), unsigned(kMaxMessages));
     WriteSystemLog(StrPrintf("Not packed %s: more than %u messages", a.name.c_str(), unsigned(kMaxMessages)));
+    RunFailed();
     return;
   }
   a.total = static_cast<uint32_t>(records);
@@ -467,7 +447,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     a.links.resize(a.total);
     a.pack.resize(a.total);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory\n");
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     return;
   }
   a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
@@ -479,21 +459,22 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   try {
     a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory\n");
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     CloseHeaderFile(a);
     return;
   }
 
   bool needPack = false;
   int64_t keptBytes = 0;
-  if (!Scan(a, link, needPack, keptBytes)) {
+  PackRules rules = GetPackRules(record, DoDelete);
+  if (!Scan(a, rules, link, needPack, keptBytes)) {
     if (!std::ferror(a.headerFile)) errno = EIO;
     std::printf("\n");
     PrintFileFailure("reading", a.files.header);
     CloseHeaderFile(a);
     return;
   }
-  ApplyLimits(a, needPack, keptBytes);
+  ApplyLimits(a, rules, needPack, keptBytes);
   if (link && a.kept >= 2) LinkPass(a.links);
 
   if (!needPack)

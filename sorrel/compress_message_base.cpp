@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "area_link.h"
+#include "files.h"
 #include "pack_journal.h"
 #include "platform.h"
-#include "program_frame.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "switches.h"
@@ -19,17 +19,6 @@ FILE *hMsgFast = nullptr;
 FILE *hLastComb = nullptr;
 uint16_t NumUsers = 0;
 std::vector<uint16_t> MsgCount;
-
-const ProgramInfo SorrelInfo{
-    "Sorrel %s V%s.  Velmora Message Base Maintenance.\n",
-    "MSG",
-    "Sorrel %s Started",
-    "Sorrel Finished",
-    "\nSorrel Completed\n",
-    Help,
-    CompressMessageBase,
-    true,
-};
 
 void Help() {
   std::printf("\n");
@@ -61,14 +50,16 @@ void RemoveOldBoard(uint16_t area) {
   std::string header, text;
   GetMsgAreaPath(area, header, kHeaderFile);
   GetMsgAreaPath(area, text, kTextFile);
-  if (ExistFile(header) && plat::DeleteFile(header)) {
+  int deleted = plat::DeleteFileIfPresent(header);
+  if (deleted == 0) PrintFileFailure("deleting", header);
+  if (deleted == 1) {
     std::printf("Deleting Old Msg Board %u\n", unsigned(area));
     bool ok = true;
     for (uint32_t u = 0; u < NumUsers; ++u)
       if (!PutNextRead(hLastComb, uint16_t(u), area, 1) && HasNextReadPlace(area)) ok = false;
-    if (!ok) PrintFileFailure("writing", UserBasePath + "LASTCOMB.BBS");
+    if (!ok) PrintFileFailure("writing", LastCombName());
   }
-  if (ExistFile(text)) plat::DeleteFile(text);
+  if (!plat::DeleteFileIfPresent(text)) PrintFileFailure("deleting", text);
 }
 
 void WriteMsgCount() {
@@ -76,17 +67,17 @@ void WriteMsgCount() {
   plat::UniqueFile file(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
   if (!file) {
     // The board creates this file; without it the counts are not kept.
-    if (errno != ENOENT) std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    if (errno != ENOENT) PrintFileFailure("opening", name);
     return;
   }
   bool ok = MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2);
-  if (plat::CloseFile(file.release()) != 0) ok = false;
+  if (!plat::CloseFile(file.release())) ok = false;
   if (!ok) PrintFileFailure("writing", name);
 }
 
 void CloseWritten(FILE *&f, const std::string &name) {
   if (!f) return;
-  if (plat::CloseFile(f) != 0) PrintFileFailure("writing", name);
+  if (!plat::CloseFile(f)) PrintFileFailure("writing", name);
   f = nullptr;
 }
 
@@ -94,7 +85,7 @@ void PackAllAreas(int cleanup) {
   std::string areasName = SystemPath + "MESSAGES.VLM";
   plat::UniqueFile areas(plat::OpenFile(areasName, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), areasName.c_str());
+    PrintFileFailure("opening", areasName);
     return;
   }
   if (!plat::SetStreamBuffer(areas.get(), 65536)) std::printf("Failed to Setup %s Buffer\n", areasName.c_str());
@@ -102,15 +93,15 @@ void PackAllAreas(int cleanup) {
   std::string fastName = MsgPath + "MSGFAST.BBS";
   hMsgFast = plat::OpenFile(fastName, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Binary);
   if (!hMsgFast) {
-    std::printf("%s opening %s\n", std::strerror(errno), fastName.c_str());
+    PrintFileFailure("opening", fastName);
     return;
   }
   if (!plat::SetStreamBuffer(hMsgFast, 65536)) std::printf("Failed to Setup %s Buffer\n", MsgPath.c_str());
 
-  std::string lastCombName = UserBasePath + "LASTCOMB.BBS";
+  std::string lastCombName = LastCombName();
   hLastComb = plat::OpenFile(lastCombName, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
   if (!hLastComb) {
-    std::printf("%s opening %s\n", std::strerror(errno), lastCombName.c_str());
+    PrintFileFailure("opening", lastCombName);
     CloseWritten(hMsgFast, fastName);
     return;
   }
@@ -134,7 +125,8 @@ void PackAllAreas(int cleanup) {
 
   WriteMsgCount();
   MsgCount.clear();
-  plat::DeleteFile(MsgPath + "MSGDLTD.BBS");
+  // Whether the board wrote it or not, it is gone after a run.
+  if (!plat::DeleteFileIfPresent(MsgPath + "MSGDLTD.BBS")) PrintFileFailure("deleting", MsgPath + "MSGDLTD.BBS");
   CloseWritten(hLastComb, lastCombName);
   CloseWritten(hMsgFast, fastName);
 }
@@ -142,12 +134,10 @@ void PackAllAreas(int cleanup) {
 }  // namespace
 
 void CompressMessageBase() {
-  OpenRunLog(SorrelInfo);
   if (FindMinusSlashParam("LINK")) GetAreaLink();
   if (FindMinusSlashParam("FASTMAIL")) GetUserCRC();
   int cleanup = FindMinusSlashParam("CLEANUP");
   DoDelete = FindMinusSlashParam("DISABLEDEL") ? 0 : 1;
   PackAllAreas(cleanup);
   CleanUpFileAttachPath();
-  CloseRunLog(SorrelInfo);
 }

@@ -6,7 +6,9 @@
 #include <new>
 
 #include "crc32.h"
+#include "files.h"
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -62,7 +64,7 @@ void GetUserCRC() {
   }
   plat::UniqueFile file(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    ReportFileFailure(errno, "opening", name);
     return;
   }
   if (!plat::SetStreamBuffer(file.get(), 65536)) std::printf("Failed to Setup %s Buffer\n", name.c_str());
@@ -92,8 +94,8 @@ int FindUser(const int32_t &key) {
 }
 
 int WantsFastMail(const MessageHeader &header, const MessageRecord &record, int skipping) {
-  if (header.Attribute & 0x10) return 0;
-  if (!(record.AreaFlags & 0x10) && !(record.AreaFlags2 & 0x02)) return 0;
+  if (header.Attribute & kMsgReceived) return 0;
+  if (!(record.AreaFlags & kAreaFastMail) && !(record.AreaFlags2 & kAreaFastMail2)) return 0;
   int32_t key = static_cast<int32_t>(GetPasStringCRC(header.WhoTo));
   if (!FindUser(key)) return 0;
   if (record.AreaType != 5 && IsAll(header.WhoTo)) return 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "text.h"
@@ -27,6 +28,14 @@ std::vector<std::string> MatchingFiles(const std::string &pattern, unsigned attr
   return names;
 }
 
+// A path with every `/` written as `\`: both separate directories, so a
+// word names a place inside the attach directory however either is written.
+std::string BackslashForm(std::string path) {
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
 }  // namespace
 
 void EraseFileAttaches(std::string &subject) {
@@ -39,23 +48,19 @@ void EraseFileAttaches(std::string &subject) {
     FirstWord(word, subject);
     if (word.empty()) continue;
     UpperCase(word);
-    std::string drive, dir;
-    size_t pos = 0;
-    if (word.size() >= 2 && word[1] == ':') {
-      drive = word.substr(0, 2);
-      pos = 2;
-    }
-    size_t lastSep = word.find_last_of('\\');
-    if (lastSep != std::string::npos && lastSep >= pos) dir = word.substr(pos, lastSep + 1 - pos);
-    bool hasDir = !dir.empty();
-    RemoveBackslash(dir);
-    // A word in the root ("C:\X.ZIP") keeps its backslash: "C:X.ZIP" would be
-    // the drive's current directory instead.
-    std::string prefix = drive + dir + (hasDir ? "\\" : "");
-    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) plat::DeleteFile(prefix + name);
+    // The word's own separators are kept, so the search and the deletion
+    // always name the same directory however the word was written.
+    PathParts parts = SplitPath(word);
+    std::string prefix = parts.drive + parts.dir;
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles))
+      if (!plat::DeleteFileIfPresent(prefix + name)) ReportFileFailure(errno, "deleting", prefix + name);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
-    if (!attach.empty() && word.find(attach) != std::string::npos) plat::RemoveDirectory(drive + dir);
+    if (!attach.empty() && BackslashForm(word).find(BackslashForm(attach)) != std::string::npos) {
+      std::string dir = parts.dir;
+      if (!dir.empty()) dir.pop_back();  // its one trailing separator
+      plat::RemoveDirectory(parts.drive + dir);
+    }
   }
 }
 

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "crc32.h"
+#include "files.h"
 #include "msgbase.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -19,12 +21,16 @@ std::string WithExtension(std::string path, const char *extension) {
 
 int Rename(const std::string &from, const std::string &to) {
   if (plat::RenameFile(from, to)) return 1;
-  std::printf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str());
+  ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str()));
   return 0;
 }
 
 // Deletes a file when it exists.
-int DeleteIfPresent(const std::string &path) { return !ExistFile(path) || DeleteAreaFile(path); }
+int DeleteIfPresent(const std::string &path) {
+  if (plat::DeleteFileIfPresent(path)) return 1;
+  PrintFileFailure("deleting", path);
+  return 0;
+}
 
 uint32_t Crc(const uint8_t *bytes, size_t size, uint32_t crc) {
   for (size_t i = 0; i < size; ++i) crc = UpdateCRC32(bytes[i], crc);
@@ -47,7 +53,6 @@ int JournalIsOurs(const std::string &path) {
   return std::memcmp(head, kJournalSignature, got) == 0 ? 1 : 0;
 }
 
-std::string LastCombName() { return UserBasePath + "LASTCOMB.BBS"; }
 
 }  // namespace
 
@@ -65,7 +70,7 @@ AreaFiles GetAreaFiles(uint16_t area) {
 }
 
 void PrintFileFailure(const char *action, const std::string &path) {
-  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
+  ReportFileFailure(errno, action, path);
 }
 
 int DeleteAreaFile(const std::string &path) {
@@ -106,7 +111,7 @@ int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJ
   Append(body, Crc(body.data(), body.size(), 0xFFFFFFFFu));
   bool ok = plat::WriteBytes(journal.get(), body.data(), body.size()) && plat::FlushFile(journal.get());
   FILE *f = journal.release();
-  if (plat::CloseFile(f) != 0) ok = false;
+  if (!plat::CloseFile(f)) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
   return ok ? 1 : 0;
 }
@@ -166,7 +171,7 @@ int SwitchAreaFiles(const AreaFiles &files, bool withNew) {
             (!withNew || (Rename(files.newHeader, files.header) && Rename(files.newText, files.text))) &&
             Rename(files.journal, files.committed);
   if (ok) return 1;
-  if (!UndoSwitch(files)) std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+  if (!UndoSwitch(files)) ReportFailure(files.journal + " is left for the next run to settle\n");
   return 0;
 }
 
@@ -198,7 +203,7 @@ int RecoverArea(uint16_t area) {
   if (ExistFile(files.committed)) {
     PackJournal content;
     if (!ReadJournal(files.committed, area, content)) {
-      std::printf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
     std::string text = "Finishing interrupted packing of " + files.header;
@@ -208,7 +213,7 @@ int RecoverArea(uint16_t area) {
   }
   if (ExistFile(files.journal)) {
     if (!JournalIsOurs(files.journal)) {
-      std::printf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
       return 0;
     }
     std::string text = "Undoing interrupted packing of " + files.header;

@@ -81,5 +81,3 @@ int RecoverArea(uint16_t area);
 void Help();
 void CompressMessageBase();
 
-struct ProgramInfo;
-extern const ProgramInfo SorrelInfo;

@@ -11,8 +11,14 @@ void ShowHelp() {
 
 int main(int argc, char **argv) {
   static const ProgramInfo info{
-      "Tether %s V%s.  Velmora Fast Message Base Linker.\n", "LNK", "Tether %s Started", "Tether Finished",
-      "\nTether Completed\n", ShowHelp, LinkMessageBase, true,
+      .banner = "Tether %s V%s.  Velmora Fast Message Base Linker.\n",
+      .code = "LNK",
+      .logStart = "Tether %s Started",
+      .logEnd = "Tether Finished",
+      .completion = "\nTether Completed\n",
+      .switches = {"LINKALL"},
+      .help = ShowHelp,
+      .work = LinkMessageBase,
   };
   return RunProgram(argc, argv, info);
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "platform.h"
 #include "system_log.h"
 #include "test_support.h"
@@ -75,7 +76,7 @@ TEST(PosixPaths, BackslashesSeparateAndDrivesMapToTheirVariable) {
     plat::UniqueFile f = Open(dir.Board() + "SUB\\A.TXT", plat::Access::Write);
     ASSERT_TRUE(f);
     ASSERT_EQ(plat::WriteBytes(f.get(), "data", 4), 1);
-    EXPECT_EQ(plat::CloseFile(f.release()), 0);
+    EXPECT_EQ(plat::CloseFile(f.release()), 1);
   }
   EXPECT_EQ(vt::ReadFile(dir / "SUB/A.TXT"), "data");
 
@@ -111,7 +112,7 @@ TEST(PosixPaths, LookupIgnoresCaseTakingTheFirstInByteOrderAndCreatesAsGiven) {
     plat::UniqueFile f = Open(dir.Board() + "MSGBASE\\AREA1.HDR", plat::Access::Write, plat::Share::Exclusive);
     ASSERT_TRUE(f);
     ASSERT_EQ(plat::WriteBytes(f.get(), "new!", 4), 1);
-    EXPECT_EQ(plat::CloseFile(f.release()), 0);
+    EXPECT_EQ(plat::CloseFile(f.release()), 1);
   }
   EXPECT_EQ(vt::ReadFile(dir / "MsgBase/area1.hdr"), "new!");
 
@@ -158,7 +159,7 @@ TEST(PosixTextMode, LinesAreWrittenWithCrLfAndReadBackAsOnTheBoardsPlatform) {
     plat::UniqueFile f = Open(name, access, plat::Share::DenyWrite, plat::Mode::Text);
     ASSERT_TRUE(f);
     std::fputs("a\nb\n", f.get());
-    EXPECT_EQ(plat::CloseFile(f.release()), 0);
+    EXPECT_EQ(plat::CloseFile(f.release()), 1);
   }
   EXPECT_EQ(vt::ReadFile(dir / "LIST.TXT"), "a\r\nb\r\na\r\nb\r\n");
 

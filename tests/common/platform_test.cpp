@@ -21,6 +21,15 @@ TEST(Platform, FailedOperationsAreReportedNeverAssumed) {
   EXPECT_EQ(plat::RenameFile(b + "MISSING.BBS", b + "OTHER.BBS"), 0);
   EXPECT_FALSE(vt::FileExists(dir / "OTHER.BBS"));
 
+  // The forms that take a missing file as a result tell it from a failure.
+  EXPECT_EQ(plat::DeleteFileIfPresent(b + "MISSING.BBS"), plat::kNoSuchFile);
+  EXPECT_EQ(plat::RenameFileIfPresent(b + "MISSING.BBS", b + "OTHER.BBS"), plat::kNoSuchFile);
+  vt::WriteFile(dir / "HERE.BBS", "x");
+  EXPECT_EQ(plat::RenameFileIfPresent(b + "HERE.BBS", b + "THERE.BBS"), 1);
+  EXPECT_EQ(plat::DeleteFileIfPresent(b + "THERE.BBS"), 1);
+  EXPECT_FALSE(vt::FileExists(dir / "THERE.BBS"));
+  EXPECT_EQ(plat::DeleteFileIfPresent(b + std::string(300, 'X')), 0) << "a name the board cannot hold fails";
+
   ASSERT_EQ(plat::MakeDirectory(b + "ATTACH\\"), 1);
   vt::WriteFile(dir / "ATTACH/FILE.ZIP", "zip");
   EXPECT_EQ(plat::RemoveDirectory(b + "ATTACH\\"), 0) << "only empty directories are removed";
@@ -34,7 +43,7 @@ TEST(Platform, FailedOperationsAreReportedNeverAssumed) {
   ASSERT_EQ(plat::WriteBytes(f.get(), "0123456789", 10), 1);
   ASSERT_EQ(plat::TruncateFile(f.get(), 4), 1) << "buffered bytes are written before the cut";
   EXPECT_EQ(plat::FileLength(f.get()), 4);
-  EXPECT_EQ(plat::CloseFile(f.release()), 0);
+  EXPECT_EQ(plat::CloseFile(f.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "CUT.BIN"), "0123");
 }
 
@@ -86,7 +95,7 @@ TEST(Platform, FaultHookFailsTheChosenDiskOperation) {
   EXPECT_EQ(errno, EIO);
   EXPECT_EQ(plat::WriteBytes(f.get(), "c", 1), 1);  // 4
   EXPECT_EQ(plat::FaultOperationCount(), 4);
-  EXPECT_EQ(plat::CloseFile(f.release()), 0);  // 5
+  EXPECT_EQ(plat::CloseFile(f.release()), 1);  // 5
   plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BIN"), "ac");
 }

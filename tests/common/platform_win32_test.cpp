@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "records.h"
 #include "system_log.h"
 #include "test_support.h"
 
@@ -122,7 +123,7 @@ TEST_F(Win32Host, TextModeIsTheRuntimesCrLfAndCtrlZ) {
     plat::UniqueFile f = Open(name, access, plat::Share::DenyWrite, plat::Mode::Text);
     ASSERT_TRUE(f);
     std::fputs("a\nb\n", f.get());
-    EXPECT_EQ(plat::CloseFile(f.release()), 0);
+    EXPECT_EQ(plat::CloseFile(f.release()), 1);
   }
   EXPECT_EQ(vt::ReadFile(name), "a\r\nb\r\na\r\nb\r\n");
 
@@ -245,10 +246,7 @@ TEST_F(Win32Host, Quarry2WorksOnABoardWhoseRecordsHoldDrivePaths) {
   std::string areas;
   for (const auto &[path, security] : {std::pair<std::string, uint16_t>{bbs + "FILES\\A1\\", 10},
                                        std::pair<std::string, uint16_t>{bbs + "FILES\\A2\\", 200}}) {
-    std::string record(256, '\0');
-    vt::PutPas(record, 0, path);
-    vt::PutU16(record, 123, security);
-    areas += record;
+    areas += vt::FileAreaBytes(path, security);
   }
   vt::WriteFile(bbs + "FILEPATH.VLM", areas);
   vt::WriteFile(bbs + "QA\\NEWUSER.Q", ":TOP\r\nHELLO\r\nGOTO TOP\r\n");

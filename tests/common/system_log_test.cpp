@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "program_frame.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "system_log.h"
 #include "test_support.h"
@@ -90,19 +91,16 @@ class Frame : public ::testing::Test {
   }
 
   static void Help() { calls.push_back("help"); }
+  static void FailingWork() {
+    calls.push_back("failing work");
+    ReportFileFailure(EACCES, "opening", "C:\\BBS\\X.BBS");
+  }
   static void Work() {
     calls.push_back(hSystemLog ? "work with log" : "work without log");
     WriteSystemLog("working");
   }
-  static void OwnLogWork() {
-    calls.push_back(hSystemLog ? "own work with log" : "own work without log");
-    OpenRunLog(*current);
-    WriteSystemLog("own");
-    CloseRunLog(*current);
-  }
 
   int Run(const ProgramInfo &info, std::vector<const char *> args) {
-    current = &info;
     args.insert(args.begin(), "prog");
     CaptureStdout();
     int status = RunProgram(static_cast<int>(args.size()), args.data(), info);
@@ -113,30 +111,45 @@ class Frame : public ::testing::Test {
   vt::TempDir sys;
   std::string out;
   static inline std::vector<std::string> calls;
-  static inline const ProgramInfo *current = nullptr;
 
  private:
   std::filesystem::path savedCwd_;
   std::optional<std::string> savedEnv_[2];
 };
 
-TEST_F(Frame, StartupFailureEndsWithStatusOneBeforeHelpOrWork) {
-  ProgramInfo info{"Prog %s V%s.\n", "TST", "Prog %s Started", "Prog Finished", "\nProg Completed\n", Help, Work,
-                   false};
+TEST_F(Frame, StartupFailureEndsWithStatusOneButHelpNeedsNoBoard) {
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = Work};
   vt::WriteFile(sys / "CONSTANT.VLM", vt::ConstantBytes(vt::BoardConfig{}));
-  EXPECT_EQ(Run(info, {"-?"}), 1);
+  EXPECT_EQ(Run(info, {"-NODE2"}), 1);
   EXPECT_TRUE(calls.empty());
   EXPECT_EQ(out.rfind("Prog WIN 95/NT V1.48.\n", 0), 0u) << out;
   EXPECT_NE(out.find("\nUse -? for help\n\nError: CONFIG.VLM not found\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Completed"), std::string::npos);
+
+  EXPECT_EQ(Run(info, {"-?"}), 0);
+  EXPECT_EQ(calls, std::vector<std::string>{"help"});
+  EXPECT_EQ(StartupSucceeded(), 0);
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.size() - 16), "\nProg Completed\n");
 }
 
 TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
   vt::BoardConfig config;
   config.logName = sys.Board() + "*T*N.LOG";
   vt::WriteBoard(sys.Path(), config);
-  ProgramInfo info{"Prog %s V%s.\n", "TST", "Prog %s Started", "Prog Finished", "\nProg Completed\n", Help, Work,
-                   false};
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = Work};
 
   EXPECT_EQ(Run(info, {"/?"}), 0);
   EXPECT_EQ(calls, std::vector<std::string>{"help"});
@@ -151,16 +164,30 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
                 "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  working\r\n> ##:##:##  Prog Finished\r\n");
   EXPECT_EQ(hSystemLog, nullptr) << "the frame closes the log";
 
-  // A program whose run routine frames the log itself.
-  ProgramInfo own = info;
-  own.work = OwnLogWork;
-  own.workOwnsLog = true;
-  calls.clear();
-  EXPECT_EQ(Run(own, {"-NODE5"}), 0);
-  EXPECT_EQ(calls, std::vector<std::string>{"own work without log"});
-  EXPECT_EQ(vt::MaskLogTimes(vt::ReadFile(sys / "TST5.LOG")),
-            "\r\n----------  " + vt::TodayText() +
-                "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  own\r\n> ##:##:##  Prog Finished\r\n");
+}
+
+// A failure reaches the console as before, the log in its line format, and
+// the exit status; the next run starts with a clean record.
+TEST_F(Frame, AFailureIsLoggedAndEndsTheRunWithStatusTwo) {
+  vt::BoardConfig config;
+  config.logName = sys.Board() + "TST.LOG";
+  vt::WriteBoard(sys.Path(), config);
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = FailingWork};
+  const std::string failure = std::string(std::strerror(EACCES)) + " opening C:\\BBS\\X.BBS";
+  EXPECT_EQ(Run(info, {}), 2);
+  EXPECT_NE(out.find("Use -? for help\n\n" + failure + "\n\nProg Completed\n"), std::string::npos) << out;
+  EXPECT_EQ(vt::MaskLogTimes(vt::ReadFile(sys / "TST.LOG")),
+            "\r\n----------  " + vt::TodayText() + "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  " + failure +
+                "\r\n> ##:##:##  Prog Finished\r\n");
+
+  info.work = Work;
+  EXPECT_EQ(Run(info, {}), 0);
 }
 
 }  // namespace

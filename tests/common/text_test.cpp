@@ -4,6 +4,7 @@
 #include <climits>
 #include <string>
 
+#include "files.h"
 #include "platform.h"
 #include "test_support.h"
 #include "text.h"
@@ -38,6 +39,20 @@ TEST(Text, ForceExtensionReplacesOnlyTheLastComponentsExtension) {
   EXPECT_EQ(Forced("D:\\MSG\\AREA1.TXT", "TMP"), "D:\\MSG\\AREA1.TMP") << "a dot is put before a bare extension";
   EXPECT_EQ(Forced("SURVEY.Q", ""), "SURVEY");
   EXPECT_EQ(Forced("A.B.C", ".X"), "A.B.X");
+}
+
+TEST(Text, SplitPathTakesEitherSeparator) {
+  auto parts = [](const std::string &path) {
+    PathParts p = SplitPath(path);
+    return std::vector<std::string>{p.drive, p.dir, p.name, p.ext};
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(parts("C:\\BBS\\ATTACH\\~@000001\\REPORT.ZIP"), (V{"C:", "\\BBS\\ATTACH\\~@000001\\", "REPORT", ".ZIP"}));
+  EXPECT_EQ(parts("/srv/bbs/A.B/REPORT"), (V{"", "/srv/bbs/A.B/", "REPORT", ""}));
+  EXPECT_EQ(parts("C:/BBS\\MIXED/X.TAR.GZ"), (V{"C:", "/BBS\\MIXED/", "X.TAR", ".GZ"}));
+  EXPECT_EQ(parts("C:X.ZIP"), (V{"C:", "", "X", ".ZIP"}));
+  EXPECT_EQ(parts("\\X"), (V{"", "\\", "X", ""}));
+  EXPECT_EQ(Forced("C:/A.B/SURVEY", ".QAC"), "C:/A.B/SURVEY.QAC");
 }
 
 TEST(Text, FirstWordSplitsAtTheFirstSpaceOnly) {
@@ -161,7 +176,7 @@ TEST(FileQueries, StreamSizeIsTheFilesLengthNotTheBufferedData) {
   EXPECT_EQ(FileSize(f.get()), 0) << "the bytes are still in the stream's buffer";
   ASSERT_EQ(plat::FlushFile(f.get()), 1);
   EXPECT_EQ(FileSize(f.get()), 3);
-  EXPECT_EQ(plat::CloseFile(f.release()), 0);
+  EXPECT_EQ(plat::CloseFile(f.release()), 1);
 }
 
 }  // namespace

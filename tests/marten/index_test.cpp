@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "index_record.h"
 #include "marten.h"
 #include "platform.h"
+#include "records.h"
 #include "startup.h"
-#include "index_record.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -56,11 +58,7 @@ class MartenIndex : public ::testing::Test {
   }
   void WriteAreas(const std::vector<std::string> &paths) {
     std::string bytes;
-    for (const std::string &p : paths) {
-      std::string r(256, '\0');
-      vt::PutPas(r, 0, p);
-      bytes += r;
-    }
+    for (const std::string &p : paths) bytes += vt::FileAreaBytes(p);
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
 
@@ -106,7 +104,7 @@ TEST_F(MartenIndex, DirectoryYieldsOnlyOrdinaryFilesWithShortNames) {
   ASSERT_TRUE(index);
   TotalKilobytes = TotalBytes = 0;
   EXPECT_EQ(AddDirectory(dir.Board() + "AREA\\", 7, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), Record("README  .TXT", 7, 1500));
   EXPECT_EQ(TotalKilobytes, 1);
   EXPECT_EQ(TotalBytes, 476);
@@ -116,7 +114,7 @@ TEST_F(MartenIndex, DirectoryYieldsOnlyOrdinaryFilesWithShortNames) {
   index.reset(plat::OpenFile(dir.Board() + "OUT.BBS", plat::Access::Write, plat::Share::Exclusive,
                              plat::Mode::Binary));
   EXPECT_EQ(AddDirectory(dir.Board() + "NOWHERE\\", 1, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), "");
   EXPECT_EQ(TotalKilobytes + TotalBytes, 0);
 }
@@ -130,7 +128,7 @@ TEST_F(MartenIndex, SizesOfTwoGigabytesAndMoreNeverLowerTheTotal) {
                                         plat::Mode::Binary));
   TotalKilobytes = TotalBytes = 0;
   EXPECT_EQ(AddDirectory(dir.Board() + "AREA\\", 1, index.get()), 1);
-  ASSERT_EQ(plat::CloseFile(index.release()), 0);
+  ASSERT_EQ(plat::CloseFile(index.release()), 1);
   // The record keeps the low 32 bits; the total counts them unsigned.
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BBS"), Record("BIG     .ISO", 1, static_cast<int32_t>(uint32_t(big))));
   EXPECT_EQ(TotalKilobytes, 2097152 + 4);
@@ -264,12 +262,13 @@ TEST_F(MartenIndex, BuildTotalsInWholeKilobytes) {
     for (size_t i = 0; i < c.sizes.size(); ++i)
       vt::WriteFile(dir / ("AREA/F" + std::to_string(i)), std::string(static_cast<size_t>(c.sizes[i]), 'x'));
     WriteAreas({dir.Board() + "AREA\\"});
-    std::string sysInfo(168, '\x55');
+    std::string sysInfo(sizeof(SysInfoRecord), '\x55');
     vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
     EXPECT_EQ(Build(), "Building Fast Find Index...\n");
-    vt::PutU32(sysInfo, 40, static_cast<uint32_t>(c.kilobytes));
-    EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(0, 44), sysInfo.substr(0, 44)) << c.kilobytes;
-    EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 20 * c.sizes.size());
+    vt::EditRecord<SysInfoRecord>(sysInfo, 0, [&](SysInfoRecord &r) { r.FileKilobytes = c.kilobytes; });
+    const size_t counters = offsetof(SysInfoRecord, DailyCounter1);
+    EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(0, counters), sysInfo.substr(0, counters)) << c.kilobytes;
+    EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), sizeof(FastIndexRecord) * c.sizes.size());
   }
 }
 
@@ -277,44 +276,84 @@ TEST_F(MartenIndex, WriteFailuresOfTheBuildAreReported) {
   vt::MakeDirs(dir / "AREA");
   for (const char *name : {"ONE.TXT", "TWO.TXT", "THREE.TXT"}) vt::WriteFile(dir / ("AREA/" + std::string(name)), "x");
   WriteAreas({dir.Board() + "AREA\\"});
-  const std::string sysInfo(168, '\x11');
+  const std::string sysInfo(sizeof(SysInfoRecord), '\x11');
+  const std::string indexName = dir.Board() + "FFIDX.BBS", sysInfoName = dir.Board() + "SYSINFO.BBS";
+  const std::string head = "Building Fast Find Index...\n", eio = std::strerror(EIO);
+
+  // An undisturbed build: what it writes and how many disk changes it makes.
   vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
-  const std::string indexName = dir.Board() + "FFIDX.BBS";
+  ASSERT_EQ(Build(), head);
+  const long operations = plat::FaultOperationCount();
+  const std::string index = vt::ReadFile(dir / "FFIDX.BBS"), stored = vt::ReadFile(dir / "SYSINFO.BBS");
+  ASSERT_EQ(index.size(), 60u);
+  ASSERT_NE(stored, sysInfo);
 
-  // Operations: 1 creating the index, 2-4 its three records, 5 opening
-  // SYSINFO.BBS, 6 writing it back, 7 closing it, 8 closing the index.
-  plat::SetFaultInjection(3, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + indexName + "\n");
-  // Nothing is appended after the failed record, so the index holds whole
-  // records only; the total still describes the areas.
-  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 20u);
-  EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(40, 4), std::string("\0\0\0\0", 4));
+  // Each of them fails in turn; every failure is reported, the index holds
+  // whole records only, and nothing is appended after a failed record.
+  bool sawRecord = false, sawIndexClose = false, sawSysInfo = false;
+  for (long at = 1; at <= operations; ++at) {
+    SCOPED_TRACE("operation " + std::to_string(at));
+    vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
+    plat::SetFaultInjection(at, plat::FaultAction::FaultFail);
+    std::string out = Build();
+    std::string nowIndex = vt::ReadFile(dir / "FFIDX.BBS"), nowSysInfo = vt::ReadFile(dir / "SYSINFO.BBS");
+    if (out == head + eio + " opening " + indexName + "\n") {
+      EXPECT_EQ(nowSysInfo, sysInfo);
+    } else if (out == head + "Error " + eio + " writing to " + indexName + "\n") {
+      ASSERT_EQ(nowIndex.size() % sizeof(FastIndexRecord), 0u);
+      ASSERT_EQ(index.compare(0, nowIndex.size(), nowIndex), 0) << "a prefix of the whole index";
+      (nowIndex.size() < index.size() ? sawRecord : sawIndexClose) = true;
+      EXPECT_EQ(nowSysInfo, stored) << "the total still describes the areas";
+    } else if (out == head + "Failed Opening SYSINFO.BBS\n") {
+      EXPECT_EQ(nowIndex, index);
+      EXPECT_EQ(nowSysInfo, sysInfo);
+    } else {
+      ASSERT_EQ(out, head + "Error " + eio + " writing to " + sysInfoName + "\n");
+      EXPECT_EQ(nowIndex, index);
+      if (nowSysInfo == sysInfo) {
+        sawSysInfo = true;
+      } else {
+        EXPECT_EQ(nowSysInfo, stored) << "only a failed close may leave the record written";
+      }
+      // The lock went with the failure: the record can be had again.
+      plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+      SysInfoFile f;
+      SysInfoRecord record;
+      EXPECT_EQ(GetSysInfo(f, record), 1);
+      EXPECT_EQ(PutSysInfo(f, record), 1);
+    }
+  }
+  EXPECT_TRUE(sawRecord && sawIndexClose && sawSysInfo) << sawRecord << sawIndexClose << sawSysInfo;
 
-  vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
-  plat::SetFaultInjection(6, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + dir.Board() +
-                         "SYSINFO.BBS\n");
-  EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), sysInfo);
-  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 60u);
-  // The lock went with the failed write: the record can be had again.
-  plat::UniqueFile f;
-  SysInfoRecord record;
-  EXPECT_EQ(GetSysInfo(f, record), 1);
-  EXPECT_EQ(PutSysInfo(f, record), 1);
-
-  plat::SetFaultInjection(8, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + indexName + "\n");
-
-  // The sort: a failed write-back is reported and the table still written.
-  // Operations: 1 opening the index, 2 writing it back, 3 creating FFPTR.BBS,
-  // 4 its entries.
-  plat::SetFaultInjection(2, plat::FaultAction::FaultFail);
-  std::filesystem::remove(dir / "FFPTR.BBS");
-  EXPECT_EQ(Sort(), "Sorting Fast Find Index...\nError Writing " + indexName + "\n\n");
-  EXPECT_EQ(vt::ReadFile(dir / "FFPTR.BBS").size(), 2920u);
-  plat::SetFaultInjection(4, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Sort(), "Sorting Fast Find Index...\nError Input/output error writing to " + dir.Board() +
-                        "FFPTR.BBS\n\n");
+  // The sort likewise: a failed write-back is reported and the table still
+  // written; a failed table is reported.
+  plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+  ASSERT_EQ(Sort(), "Sorting Fast Find Index...\n\n");
+  const long sortOperations = plat::FaultOperationCount();
+  const std::string sorted = vt::ReadFile(dir / "FFIDX.BBS"), table = vt::ReadFile(dir / "FFPTR.BBS");
+  ASSERT_EQ(table.size(), 2920u);
+  bool sawWriteBack = false, sawTable = false;
+  for (long at = 1; at <= sortOperations; ++at) {
+    SCOPED_TRACE("sort operation " + std::to_string(at));
+    vt::WriteFile(dir / "FFIDX.BBS", index);
+    std::filesystem::remove(dir / "FFPTR.BBS");
+    plat::SetFaultInjection(at, plat::FaultAction::FaultFail);
+    std::string out = Sort();
+    std::string nowTable = vt::ReadFile(dir / "FFPTR.BBS");
+    if (out == "Sorting Fast Find Index...\n" + eio + " opening " + indexName + "\n\n") {
+      EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS"), index);
+    } else if (out == "Sorting Fast Find Index...\nError Writing " + indexName + "\n\n") {
+      EXPECT_EQ(nowTable, table);
+      sawWriteBack = true;
+    } else {
+      EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS"), sorted);
+      if (out == "Sorting Fast Find Index...\nError " + eio + " writing to " + dir.Board() + "FFPTR.BBS\n\n")
+        sawTable = true;
+      else
+        EXPECT_EQ(out, "Sorting Fast Find Index...\n" + eio + " opening " + dir.Board() + "FFPTR.BBS\n\n");
+    }
+  }
+  EXPECT_TRUE(sawWriteBack && sawTable) << sawWriteBack << sawTable;
 }
 
 }  // namespace

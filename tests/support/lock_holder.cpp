@@ -20,7 +20,7 @@ int main(int argc, char **argv) {
   if (!file) return 1;
   if (!plat::LockRange(file.get(), std::atoll(argv[2]), std::atoll(argv[3]))) return 1;
   plat::UniqueFile ready(plat::OpenFile(argv[5], plat::Access::Write, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!ready || plat::CloseFile(ready.release()) != 0) return 1;
+  if (!ready || !plat::CloseFile(ready.release())) return 1;
   plat::SleepSeconds(static_cast<unsigned>(std::atoi(argv[4])));
   return 0;
 }
