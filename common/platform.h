@@ -205,6 +205,18 @@ long FaultOperationCount();  // operations counted since start or the last SetFa
 int WriteBytes(FILE *f, const void *data, size_t size);
 
 #ifdef VLM_TEST_HOOKS
+// Test builds only.  With syncs off, FlushFile hands the stream's data to
+// the system but does not wait for the disk, so fuzz targets can pack
+// thousands of areas a second.  On by default.
+void SetSyncEnabled(bool on);
+// Test builds only.  With a jail set, every operation that changes the disk
+// (the ones the fault hook counts) on a host path outside `hostDirectory`
+// fails with EACCES: fuzz targets feed records that name arbitrary paths
+// (attachments to erase, say), which must never reach files of the machine.
+// An empty text removes the jail.  Honoured by the POSIX implementation,
+// where the fuzz targets are built.
+void SetWriteJail(const std::string &hostDirectory);
+
 // Host path for a board path (tests only; the other routines do this
 // themselves).
 std::string HostPath(const std::string &boardPath);

@@ -211,6 +211,13 @@ int TextClose(void *cookie) {
 
 bool Writes(Access a) { return a != Access::Read; }
 
+// A host path that the write jail of a test build refuses (errno EACCES).
+bool Jailed(const std::string &host) {
+  if (!shared::OutsideWriteJail(host)) return false;
+  errno = EACCES;
+  return true;
+}
+
 }  // namespace
 
 #ifdef VLM_TEST_HOOKS
@@ -238,6 +245,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     case Access::Append: flags = O_WRONLY | O_CREAT | O_APPEND; fmode = "ab"; break;
   }
   std::string host = TranslateBoardPath(path);
+  if (Writes(access) && Jailed(host)) return nullptr;
   int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
 
@@ -303,7 +311,7 @@ int FlushFile(FILE *f) {
   if (shared::FaultHere()) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
-  return fd >= 0 && fsync(fd) == 0 ? 1 : 0;
+  return fd >= 0 && (!shared::SyncEnabled() || fsync(fd) == 0) ? 1 : 0;
 }
 
 int64_t FileLength(FILE *f) {
@@ -333,12 +341,15 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
 
 int RenameFile(const std::string &from, const std::string &to) {
   if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere()) return 0;
-  return ::rename(TranslateBoardPath(from).c_str(), TranslateBoardPath(to).c_str()) == 0 ? 1 : 0;
+  std::string hostFrom = TranslateBoardPath(from), hostTo = TranslateBoardPath(to);
+  if (Jailed(hostFrom) || Jailed(hostTo)) return 0;
+  return ::rename(hostFrom.c_str(), hostTo.c_str()) == 0 ? 1 : 0;
 }
 
 int DeleteFile(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
+  if (Jailed(host)) return 0;
   struct stat st;
   if (lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
     errno = EACCES;
@@ -350,6 +361,7 @@ int DeleteFile(const std::string &path) {
 int RemoveDirectory(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
+  if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   return ::rmdir(host.c_str()) == 0 ? 1 : 0;
 }
@@ -357,6 +369,7 @@ int RemoveDirectory(const std::string &path) {
 int MakeDirectory(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
   std::string host = TranslateBoardPath(path);
+  if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   return ::mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
 }

@@ -43,6 +43,9 @@ std::unordered_map<FILE *, StreamInfo> &Streams() {
   return streams;
 }
 
+bool syncEnabled = true;
+std::string writeJail;  // absolute host directory with its trailing '/', or empty
+
 }  // namespace
 
 namespace shared {
@@ -78,6 +81,31 @@ int CheckedPath(const std::string &path) {
   return 1;
 }
 
+bool SyncEnabled() { return syncEnabled; }
+
+bool OutsideWriteJail(const std::string &hostPath) {
+  if (writeJail.empty()) return false;
+  std::string absoluteHostPath = !hostPath.empty() && hostPath[0] == '/' ? hostPath : CurrentDirectory() + "/" + hostPath;
+  // Lexical form without "." and ".." components, so "jail/../x" is outside.
+  std::string normal;
+  size_t pos = 0;
+  while (pos <= absoluteHostPath.size()) {
+    size_t slash = absoluteHostPath.find('/', pos);
+    if (slash == std::string::npos) slash = absoluteHostPath.size();
+    std::string comp = absoluteHostPath.substr(pos, slash - pos);
+    if (comp == "..") {
+      size_t cut = normal.find_last_of('/');
+      normal.resize(cut == std::string::npos ? 0 : cut);
+    } else if (!comp.empty() && comp != ".") {
+      normal += '/';
+      normal += comp;
+    }
+    pos = slash + 1;
+  }
+  normal += '/';
+  return normal.compare(0, writeJail.size(), writeJail) != 0;
+}
+
 uint32_t DosDateTime(const struct tm &tm) {
   int year = tm.tm_year + 1900 - 1980;
   if (year < 0) year = 0;
@@ -108,6 +136,17 @@ void SetFaultInjection(long limit, FaultAction action) {
 }
 
 long FaultOperationCount() { return Faults().count; }
+#endif
+
+#ifdef VLM_TEST_HOOKS
+void SetSyncEnabled(bool on) { syncEnabled = on; }
+
+void SetWriteJail(const std::string &hostDirectory) {
+  writeJail.clear();
+  if (hostDirectory.empty()) return;
+  writeJail = hostDirectory;
+  if (writeJail.back() != '/') writeJail += '/';
+}
 #endif
 
 int CloseFile(FILE *f) {

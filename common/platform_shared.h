@@ -35,6 +35,12 @@ int CheckedPath(const std::string &path);
 void RegisterStream(FILE *f, int fd, bool written);
 int RegisteredFd(FILE *f);  // -1 for a stream not opened by OpenFile
 
+// Whether FlushFile waits for the disk (always, outside test builds).
+bool SyncEnabled();
+// Whether a POSIX host path lies outside the write jail of a test build
+// (never outside test builds, and never without a jail).
+bool OutsideWriteJail(const std::string &hostPath);
+
 // A broken-down local time as a DOS packed date and time, and as LocalTime.
 uint32_t DosDateTime(const struct tm &tm);
 LocalTime ToLocalTime(const struct tm &tm);

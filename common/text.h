@@ -65,8 +65,14 @@ void SetBitWord(uint8_t bit, int on, uint16_t &target);
 
 // printf into a std::string.  The formats are checked as the C99 printf
 // that both hosts use ("printf" alone would mean the older Windows runtime's
-// own formats there, which lack %zu and %lld).
-std::string StrPrintf(const char *format, ...) __attribute__((format(gnu_printf, 1, 2)));
+// own formats there, which lack %zu and %lld).  Clang (the fuzz builds)
+// knows no gnu_printf; its printf is the C99 one.
+#ifdef __clang__
+#define VLM_C99_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define VLM_C99_PRINTF(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#endif
+std::string StrPrintf(const char *format, ...) VLM_C99_PRINTF(1, 2);
 
 // A decimal number read the way the C library's conversion to long reads it
 // (leading blanks, optional sign, digits up to the first other character; 0

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a plain build, a sanitizer build
-# (AddressSanitizer and UndefinedBehaviorSanitizer) and, where the cross
-# toolchain is available or can be installed, the Windows build under Wine.
-# After the native and the Windows build it makes their packages and checks
-# what they hold.  Installs what it needs with apt-get on Debian when it is
-# missing.
+# (AddressSanitizer and UndefinedBehaviorSanitizer), a short fuzzing step
+# (tools/fuzz.sh) and, where the cross toolchain is available or can be
+# installed, the Windows build under Wine.  After the native and the Windows
+# build it makes their packages and checks what they hold.  Installs what it
+# needs with apt-get on Debian when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,6 +16,10 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 [ -f /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/include/gtest ] || need+=(libgtest-dev)
 [ -d /usr/src/googletest ] || need+=(googletest)
+if [ "${VLM_SKIP_FUZZ:-0}" != 1 ]; then
+  command -v clang++ >/dev/null || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+fi
 if [ "${VLM_SKIP_WINDOWS:-0}" != 1 ]; then
   command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
   command -v wine >/dev/null || need+=(wine wine64)
@@ -46,6 +50,12 @@ echo "=== native packages"
 "$root/tools/check_packages.sh" "$root/build/native"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite sanitizers "$root/build/sanitize" -DVLM_SANITIZE=ON -DVLM_BENCH=OFF
+
+# ---- short fuzzing step: every fuzz target a fixed number of executions
+# from a fixed seed (set VLM_SKIP_FUZZ=1 to leave it out)
+if [ "${VLM_SKIP_FUZZ:-0}" != 1 ]; then
+  tools/fuzz.sh
+fi
 
 # ---- Windows build under Wine (set VLM_SKIP_WINDOWS=1 to leave it out)
 if [ "${VLM_SKIP_WINDOWS:-0}" != 1 ] && [ -f "$root/cmake/mingw-w64-x86_64.cmake" ]; then

@@ -296,4 +296,30 @@ TEST(PosixFiles, ModificationDateIsTheLocalTimePacked) {
   EXPECT_EQ(packed, expected);
 }
 
+#ifdef VLM_TEST_HOOKS
+// The fuzz targets' write jail: every disk change outside it is refused,
+// however the path climbs out; reading is not its business.
+TEST(PosixTestHooks, WriteJailRefusesChangesOutsideItsDirectory) {
+  SKIP_UNLESS_POSIX();
+  vt::TempDir dir;
+  vt::MakeDirs(dir / "JAIL/SUB");
+  vt::WriteFile(dir / "OUT.TXT", "kept");
+  vt::WriteFile(dir / "JAIL/IN.TXT", "in");
+  plat::SetWriteJail(dir.Path() + "JAIL");
+  const std::string jail = dir.Board() + "JAIL\\";
+  EXPECT_EQ(plat::DeleteFile(dir.Board() + "OUT.TXT"), 0);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(plat::DeleteFile(jail + "SUB\\..\\..\\OUT.TXT"), 0);
+  EXPECT_EQ(plat::RenameFile(jail + "IN.TXT", jail + "..\\MOVED.TXT"), 0);
+  EXPECT_FALSE(Open(jail + "..\\NEW.TXT", plat::Access::Write));
+  EXPECT_FALSE(Open(dir.Board() + "JAILX\\..\\NEW.TXT", plat::Access::Append));
+  EXPECT_EQ(plat::MakeDirectory(dir.Board() + "JAIL2"), 0);
+  EXPECT_EQ(ReadBoardFile(dir.Board() + "OUT.TXT"), "kept") << "reading is allowed";
+  EXPECT_EQ(plat::RenameFile(jail + "IN.TXT", jail + "SUB\\.\\IN.TXT"), 1);
+  EXPECT_EQ(plat::MakeDirectory(jail + "NEWDIR"), 1);
+  plat::SetWriteJail("");
+  EXPECT_EQ(plat::DeleteFile(dir.Board() + "OUT.TXT"), 1);
+}
+#endif
+
 }  // namespace
