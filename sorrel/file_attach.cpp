@@ -1,5 +1,7 @@
 // Files attached to messages: erased with their deleted message, and the
 // per-message directories of the attach directory removed once empty.
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,8 @@ std::vector<std::string> MatchingFiles(const std::string &pattern, unsigned attr
 
 }  // namespace
 
-void EraseFileAttaches(std::string &subject) {
+int EraseFileAttaches(std::string &subject) {
+  bool ok = true;
   std::string attach = AttachDirectory();
   // The subject is a text: it ends at its first zero byte.
   size_t zero = subject.find('\0');
@@ -52,11 +55,26 @@ void EraseFileAttaches(std::string &subject) {
     // A word in the root ("C:\X.ZIP") keeps its backslash: "C:X.ZIP" would be
     // the drive's current directory instead.
     std::string prefix = drive + dir + (hasDir ? "\\" : "");
-    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) plat::DeleteFile(prefix + name);
+    bool deleted = false;
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) {
+      int result = plat::DeleteFileIfPresent(prefix + name);
+      if (result == 1) {
+        deleted = true;
+      } else if (result == 0) {
+        std::printf("%s deleting %s\n", std::strerror(errno), (prefix + name).c_str());
+        ok = false;
+      }
+    }
+    if (deleted) plat::SyncDirectory(prefix);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
-    if (!attach.empty() && word.find(attach) != std::string::npos) plat::RemoveDirectory(drive + dir);
+    if (!attach.empty() && word.find(attach) != std::string::npos && plat::RemoveDirectory(drive + dir)) {
+      std::string parent = drive + dir;
+      size_t cut = parent.find_last_of('\\');
+      plat::SyncDirectory(cut == std::string::npos ? drive : parent.substr(0, cut + 1));
+    }
   }
+  return ok ? 1 : 0;
 }
 
 void CleanUpFileAttachPath() {
