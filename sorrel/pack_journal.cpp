@@ -676,6 +676,11 @@ int DropJournal(const AreaFiles &files, const PackJournal &content) {
 PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
   bool withNew = HasNewFiles(c);
   KindNames h = HeaderNames(files), t = TextNames(files);
+  // The journal and the new files are in the directory before any switch.
+  if (!SyncDirectory(files)) {
+    if (!DropJournal(files, c)) std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+    return PackOutcome::Failed;
+  }
   // Step 3: nothing the board wrote since the scan may be lost.
   if (!HeadersAsScanned(files.header, c, true) || !TextAsScanned(files.text, c)) {
     if (DropJournal(files, c)) return PackOutcome::Changed;
