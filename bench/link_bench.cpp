@@ -13,27 +13,12 @@
 #include "link.h"
 #include "link_conference.h"
 #include "msgbase.h"
+#include "plain_link_pass.h"
 #include "startup.h"
 
 namespace {
 
 constexpr size_t kMessages = 65535;
-
-// The scan as the board's linker describes it.
-int PlainLinkPass(std::vector<LinkEntry> &e) {
-  int linked = 0;
-  for (size_t i = 0; i + 1 < e.size(); ++i) {
-    if (e[i].Excluded || e[i].NextReply != 0) continue;
-    for (size_t j = i + 1; j < e.size() && e[i].NextReply == 0; ++j) {
-      if (!e[j].Excluded && e[j].ReplyTo == 0 && e[j].SubjectKey == e[i].SubjectKey) {
-        e[i].NextReply = static_cast<uint16_t>(j + 1);
-        e[j].ReplyTo = static_cast<uint16_t>(i + 1);
-        linked = 1;
-      }
-    }
-  }
-  return linked;
-}
 
 std::vector<LinkEntry> Table(bool distinct) {
   std::vector<LinkEntry> t(kMessages);

@@ -14,3 +14,7 @@ extern std::unique_ptr<uint8_t[]> AreaLink;
 // (its first MaxMsgAreas bytes become 0; bytes beyond are left alone); with
 // LINKALL every area is selected.  A missing file is reported and not created.
 void GetAreaLink();
+// For a run that can link nothing: opens MSGREPLY.BBS as GetAreaLink does and
+// reports it the same way when it cannot be opened, but reads and clears
+// nothing, so the marks stay for the next run.
+void KeepAreaLink();

@@ -10,6 +10,8 @@
 
 #include "link.h"
 #include "platform.h"
+#include "program_frame.h"
+#include "run_failure.h"
 #include "system_log.h"
 #include "text.h"
 
@@ -70,7 +72,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
   plat::UniqueFile file(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
     if (errno == ENOENT) return;  // an area without messages has no files
-    std::printf("%s opening %s\n", std::strerror(errno), path.c_str());
+    ReportFileFailure(errno, "opening", path);
     return;
   }
   int64_t length = plat::FileLength(file.get());
@@ -87,6 +89,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
     std::printf("\n%s holds %lld messages, more than 65535: not linked\n", path.c_str(),
                 static_cast<long long>(count));
     WriteSystemLog(StrPrintf("Not linked %s: more than 65535 messages", name.c_str()));
+    RunFailed();
     return;
   }
 
@@ -96,7 +99,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
     buffer.resize(kHeaderChunk);
     table.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc &) {
-    std::printf("\nError allocation memory\n");
+    ReportFailure("\nError allocation memory\n", "Error allocation memory linking " + path);
     return;
   }
 
@@ -108,7 +111,7 @@ void LinkConference(uint16_t area, const MessageRecord &record) {
   std::printf("\n");
   if (error) {
     // Some links may already be new; the messages themselves are untouched.
-    std::printf("%s writing %s\n", std::strerror(error), path.c_str());
+    ReportFileFailure(error, "writing", path);
     return;
   }
   WriteSystemLog(StrPrintf("Linked %s", name.c_str()));

@@ -2,6 +2,9 @@
 // the work inside the log frame, completion line, exit status.
 #pragma once
 
+#include <string>
+#include <vector>
+
 inline constexpr const char kVersion[] = "1.48";
 inline constexpr const char kPlatform[] = "WIN 95/NT";
 
@@ -12,7 +15,11 @@ struct ProgramInfo {
   const char *logStart = nullptr;    // log start line, filled with platform
   const char *logEnd = nullptr;      // log end line
   const char *completion = nullptr;  // completion line
-  void (*help)() = nullptr;          // the help text of -?
+  // Names of the program's own switches, read by prefix in either form
+  // ("LINK" also accepts -LINKALL).  The node and help switches are every
+  // program's and need no entry; any other switch is refused.
+  std::vector<std::string> switches = {};
+  void (*help)() = nullptr;          // the help text of -? (start-up may have failed)
   void (*work)() = nullptr;          // the program's work, run between the log lines
 };
 
@@ -23,10 +30,16 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitStartup = 1;
 inline constexpr int kExitIncomplete = 2;
 
-// Runs the program; returns its exit status.
+// Runs the program; returns its exit status.  A help switch shows the help
+// whatever else the line holds, with or without a board.  Otherwise a switch
+// the program does not accept is refused before start-up.
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info);
 
 // Records that part of the run's work was left undone: the run goes on and
 // ends with kExitIncomplete.
 void RunFailed();
 int RunHasFailed();
+
+// Whether start-up loaded the configuration: the help, shown without a
+// board as well, tells its figures from the configuration only then.
+int StartupSucceeded();

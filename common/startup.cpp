@@ -68,7 +68,7 @@ int SettleNode() {
   int node = 1;
   if (const char *task = std::getenv("TASK")) node = ReadDecimal(task);
   std::string value;
-  if (!GetMinusSlashParam("NODE", value).empty()) node = ReadDecimal(value);
+  if (!GetNodeParam(value).empty()) node = ReadDecimal(value);
   if (node < 1 || node > 999) node = 1;
   return node;
 }

@@ -18,38 +18,38 @@ std::string &RemoveBackslash(std::string &text) {
   return text;
 }
 
-void ForceExtension(std::string &path, const std::string &extension) {
-  constexpr size_t kMaxComponent = 255;
-  std::string drive, dir, name, ext;
+PathParts SplitPath(const std::string &path) {
+  PathParts parts;
   size_t pos = 0;
   if (path.size() >= 2 && path[1] == ':') {
-    drive = path.substr(0, 2);
+    parts.drive = path.substr(0, 2);
     pos = 2;
   }
   size_t lastSep = path.find_last_of("\\/");
   if (lastSep != std::string::npos && lastSep >= pos) {
-    dir = path.substr(pos, lastSep + 1 - pos);
+    parts.dir = path.substr(pos, lastSep + 1 - pos);
     pos = lastSep + 1;
   }
   std::string last = path.substr(pos);
   size_t dot = last.find_last_of('.');
-  if (dot != std::string::npos) {
-    name = last.substr(0, dot);
-    ext = last.substr(dot);
-  } else {
-    name = last;
-  }
-  (void)ext;
+  parts.name = last.substr(0, dot);
+  if (dot != std::string::npos) parts.ext = last.substr(dot);
+  return parts;
+}
+
+void ForceExtension(std::string &path, const std::string &extension) {
+  constexpr size_t kMaxComponent = 255;
+  PathParts parts = SplitPath(path);
   auto cut = [](std::string &s) {
     if (s.size() > kMaxComponent) s.resize(kMaxComponent);
   };
-  cut(dir);
-  cut(name);
+  cut(parts.dir);
+  cut(parts.name);
   std::string newExt = extension;
   if (!newExt.empty() && newExt[0] != '.') newExt.insert(newExt.begin(), '.');
   cut(newExt);
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  path = drive + dir + name + newExt;
+  if (!parts.dir.empty() && parts.dir.back() != '\\' && parts.dir.back() != '/') parts.dir += '\\';
+  path = parts.drive + parts.dir + parts.name + newExt;
 }
 
 std::string &FirstWord(std::string &word, std::string &line) {

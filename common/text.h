@@ -17,6 +17,16 @@ inline char UpperChar(char c) { return static_cast<char>(UpperByte(static_cast<u
 
 std::string &AppendBackslash(std::string &text);
 std::string &RemoveBackslash(std::string &text);
+
+// A path in its four parts.  Both `\` and `/` separate directories, as on the
+// board's platform, so a path written either way splits the same.
+struct PathParts {
+  std::string drive;  // "X:" or empty
+  std::string dir;    // up to and including the last separator; empty without one
+  std::string name;   // the last component without its extension
+  std::string ext;    // from the last dot of the last component, dot included
+};
+PathParts SplitPath(const std::string &path);
 void ForceExtension(std::string &path, const std::string &extension);
 std::string &FirstWord(std::string &word, std::string &line);
 std::string &TrimLead(std::string &text);

@@ -8,6 +8,7 @@
 
 #include "filepath_record.h"
 #include "marten.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "system_log.h"
 #include "text.h"
@@ -79,12 +80,12 @@ void StoreFileKilobytes(int32_t kilobytes) {
   SysInfoFile sysInfo;
   SysInfoRecord record;
   if (!GetSysInfo(sysInfo, record)) {
-    std::printf("Failed Opening SYSINFO.BBS\n");
+    ReportFailure("Failed Opening SYSINFO.BBS\n", "Failed Opening " + SystemPath + "SYSINFO.BBS");
     return;
   }
   record.FileKilobytes = kilobytes;
   if (!PutSysInfo(sysInfo, record))
-    std::printf("Error %s writing to %s\n", std::strerror(errno), (SystemPath + "SYSINFO.BBS").c_str());
+    ReportFailure(StrPrintf("Error %s writing to %s\n", std::strerror(errno), (SystemPath + "SYSINFO.BBS").c_str()));
 }
 
 // Reads every area record and indexes the directories of the areas in use.
@@ -116,7 +117,7 @@ void ProcessFilePath() {
   std::string indexName = FastIndexPath + "FFIDX.BBS";
   plat::UniqueFile index(plat::OpenFile(indexName, plat::Access::Write, plat::Share::Exclusive, plat::Mode::Binary));
   if (!index) {
-    std::printf("%s opening %s\n", std::strerror(errno), indexName.c_str());
+    ReportFileFailure(errno, "opening", indexName);
     return;
   }
   if (!plat::SetStreamBuffer(index.get(), kIndexBuffer)) std::printf("Failed to Setup FFIDX.BBS Buffer\n");
@@ -127,5 +128,5 @@ void ProcessFilePath() {
   // failure of the index too.
   int closeError = plat::CloseFile(index.release()) ? 0 : errno;
   int error = IndexWriteError ? IndexWriteError : closeError;
-  if (error) std::printf("Error %s writing to %s\n", std::strerror(error), indexName.c_str());
+  if (error) ReportFailure(StrPrintf("Error %s writing to %s\n", std::strerror(error), indexName.c_str()));
 }

@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
       .logStart = "Marten %s Started",
       .logEnd = "Marten Finished",
       .completion = "MARTEN Completed\n",
+      .switches = {"BUILD", "SORT"},
       .help = ShowHelp,
       .work = MartenWork,
   };

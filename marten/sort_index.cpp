@@ -11,6 +11,7 @@
 
 #include "files.h"
 #include "marten.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "system_log.h"
 #include "text.h"
@@ -59,14 +60,14 @@ void CreateIndexPointer(const FastIndexRecord *records, long count) {
   std::string name = FastIndexPath + "FFPTR.BBS";
   plat::UniqueFile table(plat::OpenFile(name, plat::Access::Write, plat::Share::Exclusive, plat::Mode::Binary));
   if (!table) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    ReportFileFailure(errno, "opening", name);
     return;
   }
   errno = 0;
   int error = plat::WriteBytes(table.get(), FastIndexPointers, sizeof FastIndexPointers) ? 0 : (errno ? errno : EIO);
   int closeError = plat::CloseFile(table.release()) ? 0 : errno;
   if (!error) error = closeError;
-  if (error) std::printf("Error %s writing to %s\n", std::strerror(error), name.c_str());
+  if (error) ReportFailure(StrPrintf("Error %s writing to %s\n", std::strerror(error), name.c_str()));
 }
 
 namespace {
@@ -77,7 +78,7 @@ namespace {
 int SortOpenIndex(FILE *index, const std::string &indexName) {
   int32_t length = FileSize(index);
   if (length < 0) {
-    std::printf("Error Reading %s\n", indexName.c_str());
+    ReportFailure("Error Reading " + indexName + "\n");
     return 0;
   }
   size_t bytes = static_cast<size_t>(length);
@@ -87,14 +88,14 @@ int SortOpenIndex(FILE *index, const std::string &indexName) {
   // along behind the sorted ones, unchanged.
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[bytes]);
   if (!block) {
-    std::printf("Not enough memory to sort Fast Find Index\n");
+    ReportFailure("Not enough memory to sort Fast Find Index\n", "Not enough memory to sort " + indexName);
     return 0;
   }
   if (std::fread(block.get(), 1, bytes, index) != bytes) {
     // Whatever did not arrive must not be replaced by the block's leftovers,
     // and a table for a partly sorted index would point wrong: leave both
     // files as they are.
-    std::printf("Error Reading %s\n", indexName.c_str());
+    ReportFailure("Error Reading " + indexName + "\n");
     return 0;
   }
 
@@ -104,7 +105,7 @@ int SortOpenIndex(FILE *index, const std::string &indexName) {
 
   int written = 1;
   if (std::fseek(index, 0, SEEK_SET) != 0 || !plat::WriteBytes(index, block.get(), bytes) || std::fflush(index) != 0) {
-    std::printf("Error Writing %s\n", indexName.c_str());
+    ReportFailure("Error Writing " + indexName + "\n");
     written = 0;
   }
   CreateIndexPointer(records, count);
@@ -122,11 +123,11 @@ void SortFileIndex() {
   plat::UniqueFile index(
       plat::OpenFile(indexName, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
   if (!index) {
-    std::printf("%s opening %s\n", std::strerror(errno), indexName.c_str());
+    ReportFileFailure(errno, "opening", indexName);
   } else {
     if (!plat::SetStreamBuffer(index.get(), kIndexBuffer)) std::printf("Failed to Setup FFIDX.BBS Buffer\n");
     int written = SortOpenIndex(index.get(), indexName);
-    if (!plat::CloseFile(index.release()) && written) std::printf("Error Writing %s\n", indexName.c_str());
+    if (!plat::CloseFile(index.release()) && written) ReportFailure("Error Writing " + indexName + "\n");
   }
   std::printf("\n");
 }

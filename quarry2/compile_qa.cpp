@@ -10,6 +10,7 @@
 #include "platform.h"
 #include "program_frame.h"
 #include "quarry2.h"
+#include "run_failure.h"
 #include "switches.h"
 #include "text.h"
 
@@ -40,7 +41,7 @@ void CompileQA() {
 
   plat::UniqueFile in(plat::OpenFile(script, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Text));
   if (!in) {
-    std::printf("%s opening %s\n", std::strerror(errno), script.c_str());
+    ReportFileFailure(errno, "opening", script);
     return;
   }
   if (!plat::SetStreamBuffer(in.get(), kStreamBuffer)) std::printf("Failed to Setup %s Buffer\n", script.c_str());
@@ -50,7 +51,7 @@ void CompileQA() {
   ForceExtension(outName, ".QAC");
   plat::UniqueFile out(plat::OpenFile(outName, plat::Access::WriteRead, plat::Share::DenyWrite, plat::Mode::Text));
   if (!out) {
-    std::printf("%s creating %s\n", std::strerror(errno), outName.c_str());
+    ReportFileFailure(errno, "creating", outName);
     return;
   }
   if (!plat::SetStreamBuffer(out.get(), kStreamBuffer)) std::printf("Failed to Setup %s Buffer\n", outName.c_str());
@@ -88,7 +89,7 @@ void CompileQA() {
         std::string name = line.substr(skip);
         references.push_back({UpperCase(name), offset + 5});
       } else {
-        std::printf("\nToo Many Gotos/Gosubs Defined");
+        ReportFailure("\nToo Many Gotos/Gosubs Defined", "Too Many Gotos/Gosubs Defined in " + script);
         error = true;
       }
       line = control;
@@ -107,7 +108,7 @@ void CompileQA() {
       if (labels.size() < kMaxLabels) {
         labels.push_back({line.substr(1), offset});
       } else {
-        std::printf("\nToo Many Labels Defined");
+        ReportFailure("\nToo Many Labels Defined", "Too Many Labels Defined in " + script);
         error = true;
       }
       continue;
@@ -131,7 +132,7 @@ void CompileQA() {
       }
     }
     if (!target) {
-      std::printf("\nLabel %s not found", ref.name.c_str());
+      ReportFailure("\nLabel " + ref.name + " not found", "Label " + ref.name + " not found in " + script);
       error = true;
       continue;
     }
@@ -148,7 +149,7 @@ void CompileQA() {
   // A compiled file that could not be written completely must not be
   // reported as compiled.
   if (writeFailed || closeError) {
-    std::printf("\n%s writing %s\n", std::strerror(closeError ? closeError : EIO), outName.c_str());
+    ReportFailure("\n" + std::string(std::strerror(closeError ? closeError : EIO)) + " writing " + outName + "\n");
     return;
   }
   std::printf(error ? "\n" : "Ok\n");

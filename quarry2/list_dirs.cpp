@@ -7,6 +7,7 @@
 
 #include "platform.h"
 #include "quarry2.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -57,7 +58,7 @@ void ListDirs() {
 
   plat::UniqueFile list(plat::OpenFile(listName, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Text));
   if (!list) {
-    std::printf("%s creating %s\n", std::strerror(errno), listName.c_str());
+    ReportFileFailure(errno, "creating", listName);
     return;
   }
 
@@ -77,5 +78,5 @@ void ListDirs() {
   }
   int closeError = plat::CloseFile(list.release()) ? 0 : errno;
   if (writeFailed || closeError)
-    std::printf("%s writing %s\n", std::strerror(closeError ? closeError : EIO), listName.c_str());
+    ReportFileFailure(closeError ? closeError : EIO, "writing", listName);
 }

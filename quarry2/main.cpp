@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <string>
 
 #include "program_frame.h"
 #include "quarry2.h"
@@ -8,8 +9,10 @@
 
 void ShowHelp() {
   std::printf("Command Line Parameters\n\n");
-  std::printf("  -LIST<filename> [-FROM<1..%d>] [-TO<1..%d>] [-MINSEC<sec>] [-MAXSEC<sec>]\n",
-              Constant.MaxFileAreas, Constant.MaxFileAreas);
+  // Without a board the help still shows; the range then has no figure.
+  std::string areas = StartupSucceeded() ? std::to_string(Constant.MaxFileAreas) : "n";
+  std::printf("  -LIST<filename> [-FROM<1..%s>] [-TO<1..%s>] [-MINSEC<sec>] [-MAXSEC<sec>]\n", areas.c_str(),
+              areas.c_str());
   std::printf("                Write list directories to a file\n");
   std::printf("  -COMPILE<questionnaire>\n");
   std::printf("  -NODE<1..999>  Node Number\n");
@@ -33,6 +36,9 @@ int main(int argc, char **argv) {
       .logStart = "Quarry2 %s Started",
       .logEnd = "Quarry2 Finished",
       .completion = "\nQUARRY2 Completed\n",
+      // FROM and TO are read in their "-" form only; "/FROM5" is taken as
+      // one of the program's switches all the same, and ignored.
+      .switches = {"LIST", "FROM", "TO", "MINSEC", "MAXSEC", "COMPILE"},
       .help = ShowHelp,
       .work = Quarry2Work,
   };

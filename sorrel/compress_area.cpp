@@ -16,6 +16,8 @@
 #include "pack_journal.h"
 #include "pack_rules.h"
 #include "platform.h"
+#include "program_frame.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -426,7 +428,7 @@ void PackArea(Area &a, uint16_t &count) {
     copy.resize(kCopyPiece);
     out.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory");
+    ReportFailure("Error allocation memory", "Error allocation memory packing " + a.files.header);
     LeaveAsIs(a, count, true);
     return;
   }
@@ -531,8 +533,9 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   a.files = GetAreaFiles(area);
   if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
     if (cleanup && settled) {
-      plat::DeleteFileIfPresent(a.files.header);
-      plat::DeleteFileIfPresent(a.files.text);
+      // One of the two is missing; the other is a lone file.
+      if (!plat::DeleteFileIfPresent(a.files.header)) PrintFileFailure("deleting", a.files.header);
+      if (!plat::DeleteFileIfPresent(a.files.text)) PrintFileFailure("deleting", a.files.text);
     }
     return;
   }
@@ -550,6 +553,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     std::printf("\n%s holds %lld messages, more than %u: not packed\n", a.files.header.c_str(),
                 static_cast<long long>(records), unsigned(kMaxMessages));
     WriteSystemLog(StrPrintf("Not packed %s: more than %u messages", a.name.c_str(), unsigned(kMaxMessages)));
+    RunFailed();
     return;
   }
   a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
@@ -573,7 +577,7 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     a.pack.resize(a.total);
     a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
-    std::printf("Error allocation memory\n");
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     CloseHeaderFile(a);
     return;
   }

@@ -50,14 +50,16 @@ void RemoveOldBoard(uint16_t area) {
   std::string header, text;
   GetMsgAreaPath(area, header, kHeaderFile);
   GetMsgAreaPath(area, text, kTextFile);
-  if (plat::DeleteFileIfPresent(header) == 1) {
+  int deleted = plat::DeleteFileIfPresent(header);
+  if (deleted == 0) PrintFileFailure("deleting", header);
+  if (deleted == 1) {
     std::printf("Deleting Old Msg Board %u\n", unsigned(area));
     bool ok = true;
     for (uint32_t u = 0; u < NumUsers; ++u)
       if (!PutNextRead(hLastComb, uint16_t(u), area, 1) && HasNextReadPlace(area)) ok = false;
     if (!ok) PrintFileFailure("writing", LastCombName());
   }
-  plat::DeleteFileIfPresent(text);
+  if (!plat::DeleteFileIfPresent(text)) PrintFileFailure("deleting", text);
 }
 
 void WriteMsgCount() {
@@ -65,7 +67,7 @@ void WriteMsgCount() {
   plat::UniqueFile file(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
   if (!file) {
     // The board creates this file; without it the counts are not kept.
-    if (errno != ENOENT) std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    if (errno != ENOENT) PrintFileFailure("opening", name);
     return;
   }
   bool ok = (MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2)) &&
@@ -88,7 +90,7 @@ void PackAllAreas(int cleanup) {
   std::string areasName = SystemPath + "MESSAGES.VLM";
   plat::UniqueFile areas(plat::OpenFile(areasName, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), areasName.c_str());
+    PrintFileFailure("opening", areasName);
     return;
   }
   if (!plat::SetStreamBuffer(areas.get(), 65536)) std::printf("Failed to Setup %s Buffer\n", areasName.c_str());
@@ -96,7 +98,7 @@ void PackAllAreas(int cleanup) {
   std::string fastName = MsgPath + "MSGFAST.BBS";
   hMsgFast = plat::OpenFile(fastName, plat::Access::Write, plat::Share::DenyWrite, plat::Mode::Binary);
   if (!hMsgFast) {
-    std::printf("%s opening %s\n", std::strerror(errno), fastName.c_str());
+    PrintFileFailure("opening", fastName);
     return;
   }
   if (!plat::SetStreamBuffer(hMsgFast, 65536)) std::printf("Failed to Setup %s Buffer\n", MsgPath.c_str());
@@ -104,7 +106,7 @@ void PackAllAreas(int cleanup) {
   std::string lastCombName = LastCombName();
   hLastComb = plat::OpenFile(lastCombName, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
   if (!hLastComb) {
-    std::printf("%s opening %s\n", std::strerror(errno), lastCombName.c_str());
+    PrintFileFailure("opening", lastCombName);
     CloseWritten(hMsgFast, fastName);
     return;
   }
@@ -131,7 +133,8 @@ void PackAllAreas(int cleanup) {
 
   WriteMsgCount();
   MsgCount.clear();
-  plat::DeleteFile(MsgPath + "MSGDLTD.BBS");
+  // Whether the board wrote it or not, it is gone after a run.
+  if (!plat::DeleteFileIfPresent(MsgPath + "MSGDLTD.BBS")) PrintFileFailure("deleting", MsgPath + "MSGDLTD.BBS");
   CloseWritten(hLastComb, lastCombName);
   CloseWritten(hMsgFast, fastName);
 }

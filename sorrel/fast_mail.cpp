@@ -8,6 +8,7 @@
 #include "crc32.h"
 #include "files.h"
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -63,7 +64,7 @@ void GetUserCRC() {
   }
   plat::UniqueFile file(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!file) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    ReportFileFailure(errno, "opening", name);
     return;
   }
   if (!plat::SetStreamBuffer(file.get(), 65536)) std::printf("Failed to Setup %s Buffer\n", name.c_str());

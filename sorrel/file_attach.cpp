@@ -1,11 +1,10 @@
 // Files attached to messages: erased with their deleted message, and the
 // per-message directories of the attach directory removed once empty.
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "text.h"
@@ -29,6 +28,14 @@ std::vector<std::string> MatchingFiles(const std::string &pattern, unsigned attr
   return names;
 }
 
+// A path with every `/` written as `\`: both separate directories, so a
+// word names a place inside the attach directory however either is written.
+std::string BackslashForm(std::string path) {
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
 }  // namespace
 
 int EraseFileAttaches(std::string &subject) {
@@ -42,36 +49,26 @@ int EraseFileAttaches(std::string &subject) {
     FirstWord(word, subject);
     if (word.empty()) continue;
     UpperCase(word);
-    std::string drive, dir;
-    size_t pos = 0;
-    if (word.size() >= 2 && word[1] == ':') {
-      drive = word.substr(0, 2);
-      pos = 2;
-    }
-    size_t lastSep = word.find_last_of('\\');
-    if (lastSep != std::string::npos && lastSep >= pos) dir = word.substr(pos, lastSep + 1 - pos);
-    bool hasDir = !dir.empty();
-    RemoveBackslash(dir);
-    // A word in the root ("C:\X.ZIP") keeps its backslash: "C:X.ZIP" would be
-    // the drive's current directory instead.
-    std::string prefix = drive + dir + (hasDir ? "\\" : "");
+    // The word's own separators are kept, so the search and the deletion
+    // always name the same directory however the word was written.
+    PathParts parts = SplitPath(word);
+    std::string prefix = parts.drive + parts.dir;
     bool deleted = false;
     for (const std::string &name : MatchingFiles(word, plat::FindFiles)) {
       int result = plat::DeleteFileIfPresent(prefix + name);
-      if (result == 1) {
-        deleted = true;
-      } else if (result == 0) {
-        std::printf("%s deleting %s\n", std::strerror(errno), (prefix + name).c_str());
-        ok = false;
-      }
+      if (result == 1) deleted = true;
+      if (result != 0) continue;
+      ReportFileFailure(errno, "deleting", prefix + name);
+      ok = false;
     }
+    // The deletions are on the disk before the journal that names them goes.
     if (deleted) plat::SyncDirectory(prefix);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
-    if (!attach.empty() && word.find(attach) != std::string::npos && plat::RemoveDirectory(drive + dir)) {
-      std::string parent = drive + dir;
-      size_t cut = parent.find_last_of('\\');
-      plat::SyncDirectory(cut == std::string::npos ? drive : parent.substr(0, cut + 1));
+    if (!attach.empty() && BackslashForm(word).find(BackslashForm(attach)) != std::string::npos) {
+      std::string dir = parts.dir;
+      if (!dir.empty()) dir.pop_back();  // its one trailing separator
+      if (plat::RemoveDirectory(parts.drive + dir)) plat::SyncDirectory(parts.drive + SplitPath(dir).dir);
     }
   }
   return ok ? 1 : 0;

@@ -8,6 +8,7 @@ int main(int argc, char **argv) {
       .logStart = "Sorrel %s Started",
       .logEnd = "Sorrel Finished",
       .completion = "\nSorrel Completed\n",
+      .switches = {"CLEANUP", "LINK", "FASTMAIL", "DISABLEDEL"},  // LINK also takes -LINKALL
       .help = Help,
       .work = CompressMessageBase,
   };

@@ -6,6 +6,7 @@
 
 #include "crc32.h"
 #include "msgbase.h"
+#include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "system_log.h"
@@ -57,7 +58,7 @@ int Retried(Step step) {
 
 int Rename(const std::string &from, const std::string &to) {
   if (Retried([&] { return plat::RenameFileNoReplace(from, to); })) return 1;
-  std::printf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str());
+  ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str()));
   return 0;
 }
 
@@ -250,7 +251,7 @@ bool TextAsScanned(const std::string &name, const PackJournal &c) {
 int SwitchKind(const KindNames &n) {
   if (Retried([&] { return plat::ExchangeFiles(n.fresh, n.live); })) return 1;
   if (errno != ENOSYS) {
-    std::printf("%s renaming %s to %s\n", std::strerror(errno), n.live.c_str(), n.fresh.c_str());
+    ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), n.live.c_str(), n.fresh.c_str()));
     return 0;
   }
   return Rename(n.live, n.old) && Rename(n.fresh, n.live);
@@ -479,8 +480,8 @@ int ApplyNextReads(const PackJournal &c) {
 int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
   bool withNew = HasNewFiles(c);
   if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
-    std::printf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
-                unsigned(c.area));
+    ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
+                unsigned(c.area)));
     return 0;
   }
   bool waiting = false;
@@ -509,16 +510,16 @@ int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
   Place oldText = Where(t, c.file[kOldTextFile]);
   if (waiting) {
     if (!lastChance) {
-      std::printf("%s holds a post not yet complete: area %u left for the next run\n", NameAt(t, oldText).c_str(),
-                  unsigned(c.area));
+      // Normal on a live board: reported and logged, not a failure.
+      Announce(StrPrintf("%s holds a post not yet complete: area %u left for the next run", NameAt(t, oldText).c_str(),
+                         unsigned(c.area)));
       return 0;
     }
-    std::string text = "Text without a header dropped from " + NameAt(t, oldText);
-    Announce(text);
+    ReportFailure("Text without a header dropped from " + NameAt(t, oldText) + "\n");
   }
   if (oldHeader != kNowhere && oldHeader != kLive && !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
-    std::printf("%s was written to after the switch: area %u left as it is\n", NameAt(h, oldHeader).c_str(),
-                unsigned(c.area));
+    ReportFailure(StrPrintf("%s was written to after the switch: area %u left as it is\n", NameAt(h, oldHeader).c_str(),
+                unsigned(c.area)));
     return 0;
   }
   if ((oldHeader > kLive && !DeleteIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
@@ -526,7 +527,7 @@ int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
     return 0;
   if (!SyncDirectory(files)) return 0;
   if (!attachesGone) {
-    std::printf("%s is kept for attachments still to be deleted\n", files.committed.c_str());
+    ReportFailure(files.committed + " is kept for attachments still to be deleted\n");
     return 0;
   }
   if (plat::DeleteFile(files.committed)) return 1;
@@ -543,7 +544,7 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
     bool empty = plat::FileLength(f.get()) == 0;
     f.reset();
     if (!empty) {
-      std::printf("%s is not ours: area %u left as it is\n", name->c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", name->c_str(), unsigned(area)));
       return 0;
     }
     if (!plat::DeleteFile(*name)) {
@@ -559,7 +560,7 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
 // Undoes whatever part of the switch is done, then steps 1 and 2.
 PackOutcome Undo(const AreaFiles &files, const PackJournal &c) {
   if (UndoTextSwitch(files, c) && UndoHeaderSwitch(files, c) && DropJournal(files, c)) return PackOutcome::Failed;
-  std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+  ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
   return PackOutcome::Unsettled;
 }
 
@@ -581,9 +582,7 @@ AreaFiles GetAreaFiles(uint16_t area) {
   return f;
 }
 
-void PrintFileFailure(const char *action, const std::string &path) {
-  std::printf("%s %s %s\n", std::strerror(errno), action, path.c_str());
-}
+void PrintFileFailure(const char *action, const std::string &path) { ReportFileFailure(errno, action, path); }
 
 uint64_t HeaderSum(const MessageHeader &header, uint64_t sum) {
   const uint8_t *p = reinterpret_cast<const uint8_t *>(&header);
@@ -678,13 +677,13 @@ PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
   KindNames h = HeaderNames(files), t = TextNames(files);
   // The journal and the new files are in the directory before any switch.
   if (!SyncDirectory(files)) {
-    if (!DropJournal(files, c)) std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+    if (!DropJournal(files, c)) ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
     return PackOutcome::Failed;
   }
   // Step 3: nothing the board wrote since the scan may be lost.
   if (!HeadersAsScanned(files.header, c, true) || !TextAsScanned(files.text, c)) {
     if (DropJournal(files, c)) return PackOutcome::Changed;
-    std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
     return PackOutcome::Unsettled;
   }
   // Step 4: the headers first.  A post that lands between the check and
@@ -693,7 +692,7 @@ PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
   Place former = Where(h, c.file[kOldHeaderFile]);
   if (former == kNowhere || !HeadersAsScanned(NameAt(h, former), c, true)) {
     if (UndoHeaderSwitch(files, c) && DropJournal(files, c)) return PackOutcome::Changed;
-    std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
     return PackOutcome::Unsettled;
   }
   // The text switch never reaches the disk before the header switch.
@@ -702,7 +701,7 @@ PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
   // From here on the board may have posted into the new files: the switch
   // is finished by this run or the next, never undone.
   if (!SyncDirectory(files) || !Rename(files.journal, files.committed)) {
-    std::printf("%s is left for the next run to settle\n", files.journal.c_str());
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
     return PackOutcome::Unsettled;
   }
   SyncDirectory(files);
@@ -716,13 +715,13 @@ int RecoverArea(uint16_t area) {
   Stage stage = ReadJournalFile(files.committed, area, c);
   if (stage != Stage::Missing) {
     if (stage != Stage::Complete) {
-      std::printf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
     Announce("Finishing interrupted packing of " + files.header);
     DropSecondNames(files);
     if (!CompleteTextSwitch(files, c)) {
-      std::printf("%s cannot be finished: area %u left as it is\n", files.committed.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
     return FinishCommitted(files, c, true);
@@ -733,7 +732,7 @@ int RecoverArea(uint16_t area) {
     case Stage::Missing:
       return 1;
     case Stage::Foreign:
-      std::printf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area));
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
       return 0;
     case Stage::Early:
       Announce("Undoing interrupted packing of " + files.header);
@@ -751,7 +750,7 @@ int RecoverArea(uint16_t area) {
     // The switch is undone as far as it got; the area is then packed anew.
     Announce("Undoing interrupted packing of " + files.header);
     if (UndoHeaderSwitch(files, c) && DropJournal(files, c)) return 1;
-    std::printf("%s cannot be undone: area %u left as it is\n", files.journal.c_str(), unsigned(area));
+    ReportFailure(StrPrintf("%s cannot be undone: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
     return 0;
   }
   // The text files were switched, which happens only after the header files
@@ -763,7 +762,7 @@ int RecoverArea(uint16_t area) {
                                        : Where(h, c.file[kOldHeaderFile]) != kLive;
   if (!headerSwitched || !CompleteTextSwitch(files, c) || !SyncDirectory(files) ||
       !Rename(files.journal, files.committed) || !SyncDirectory(files)) {
-    std::printf("%s cannot be finished: area %u left as it is\n", files.journal.c_str(), unsigned(area));
+    ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
     return 0;
   }
   return FinishCommitted(files, c, true);

@@ -7,6 +7,7 @@
 #include "link_conference.h"
 #include "msgbase.h"
 #include "platform.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "switches.h"
 #include "system_log.h"
@@ -23,11 +24,15 @@ bool LinkedType(uint8_t type) { return type <= 2 || (type >= 6 && type <= 8); }
 
 void LinkMessageBase() {
   // MESSAGES.VLM is opened before the marks are consumed: when it cannot be
-  // read, nothing could be linked, and the marks stay for the next run.
+  // read, nothing could be linked, and the marks stay for the next run.  The
+  // console still reports an unopenable MSGREPLY.BBS first, as a run that
+  // consumed the marks would.
   std::string name = SystemPath + "MESSAGES.VLM";
   plat::UniqueFile areas(plat::OpenFile(name, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!areas) {
-    std::printf("%s opening %s\n", std::strerror(errno), name.c_str());
+    int error = errno;
+    KeepAreaLink();
+    ReportFileFailure(error, "opening", name);
   } else {
     GetAreaLink();
     int all = FindMinusSlashParam("LINKALL");

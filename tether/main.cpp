@@ -16,6 +16,7 @@ int main(int argc, char **argv) {
       .logStart = "Tether %s Started",
       .logEnd = "Tether Finished",
       .completion = "\nTether Completed\n",
+      .switches = {"LINKALL"},
       .help = ShowHelp,
       .work = LinkMessageBase,
   };

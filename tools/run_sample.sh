@@ -1,24 +1,59 @@
 #!/usr/bin/env bash
-# Builds everything, writes the sample board into a scratch directory and
-# runs the programs on it, showing what they wrote.
+# Builds the programs and the sample board generator, writes the sample board
+# into a scratch directory and runs the programs on it, showing what they
+# wrote.
 #   tools/run_sample.sh [board directory]
+# Without a directory it uses build/sample-board.  The directory is deleted
+# and written anew only when it is a sample board this script made (it holds
+# the marker file below); a new or empty directory is used as it is; anything
+# else is refused and left alone.
 set -euo pipefail
+caller=$(pwd)
 cd "$(dirname "$0")/.."
 root=$(pwd)
-if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! [ -d /usr/include/gtest ]; then
+
+marker=.vlm-sample-board
+marker_text="Sample board of tools/run_sample.sh: deleted and written anew by its next run."
+board=${1:-$root/build/sample-board}
+case $board in
+  /*) ;;
+  *) board=$caller/$board ;;
+esac
+# Refuses, with status 1, a directory that this script may not replace.
+check_board() {
+  if [ -L "$board" ] || { [ -e "$board" ] && [ ! -d "$board" ]; }; then
+    echo "$board is not a directory that run_sample.sh made: it is left as it is." >&2
+    exit 1
+  fi
+  if [ -d "$board" ] && [ -n "$(ls -A "$board")" ] &&
+     ! { [ -f "$board/$marker" ] && [ "$(head -n 1 "$board/$marker")" = "$marker_text" ]; }; then
+    echo "$board holds files but no $marker: it is not a sample board that" >&2
+    echo "run_sample.sh made, so it is left as it is.  Name a new or empty directory." >&2
+    exit 1
+  fi
+}
+# Before the build, so that a wrong directory is refused at once.
+check_board
+
+if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! command -v make >/dev/null; then
   if [ "$(id -u)" = 0 ]; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq cmake g++ make libgtest-dev >/dev/null
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq cmake g++ make >/dev/null
   else
-    echo "Needs cmake, g++, make and libgtest-dev (apt-get install cmake g++ make libgtest-dev)" >&2
+    echo "Needs cmake, g++ and make (apt-get install cmake g++ make)" >&2
     exit 1
   fi
 fi
+# The programs and the generator only: no test, no benchmark, no GoogleTest.
 build=$root/build/sample
+echo "##### building the programs and the sample board generator in $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVLM_TESTS=OFF -DVLM_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
+. "$build/shipped.sh"
+cmake --build "$build" -j"$(nproc 2>/dev/null || echo 2)" --target $VLM_SHIPPED_PROGRAMS make_sample_board
 
-board=${1:-$root/build/sample-board}
-rm -rf "$board"
+check_board
+if [ -f "$board/$marker" ]; then rm -rf "$board"; fi
+mkdir -p "$board"
+echo "$marker_text" >"$board/$marker"
 "$build/tools/make_sample_board" "$board"
 
 # Drive C: of the board's records is the scratch directory.

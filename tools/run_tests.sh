@@ -2,7 +2,9 @@
 # Builds everything and runs every test: a plain build, a sanitizer build
 # (AddressSanitizer and UndefinedBehaviorSanitizer) and, where the cross
 # toolchain is available or can be installed, the Windows build under Wine.
-# Installs what it needs with apt-get on Debian when it is missing.
+# After the native and the Windows build it makes their packages and checks
+# what they hold.  Installs what it needs with apt-get on Debian when it is
+# missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -40,6 +42,8 @@ run_suite() {  # name, build dir, extra cmake arguments...
 }
 
 run_suite native "$root/build/native"
+echo "=== native packages"
+"$root/tools/check_packages.sh" "$root/build/native"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite sanitizers "$root/build/sanitize" -DVLM_SANITIZE=ON -DVLM_BENCH=OFF
 
@@ -69,6 +73,8 @@ if [ "${VLM_SKIP_WINDOWS:-0}" != 1 ] && [ -f "$root/cmake/mingw-w64-x86_64.cmake
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
   windows_start=$SECONDS
   run_suite windows "$root/build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DVLM_BENCH=OFF
+  echo "=== windows package"
+  "$root/tools/check_packages.sh" "$root/build/windows"
   echo "=== windows build and tests took $((SECONDS - windows_start)) s"
 fi
 # ---- end of the Windows build

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "records.h"
 #include "system_log.h"
 #include "test_support.h"
 
@@ -245,10 +246,7 @@ TEST_F(Win32Host, Quarry2WorksOnABoardWhoseRecordsHoldDrivePaths) {
   std::string areas;
   for (const auto &[path, security] : {std::pair<std::string, uint16_t>{bbs + "FILES\\A1\\", 10},
                                        std::pair<std::string, uint16_t>{bbs + "FILES\\A2\\", 200}}) {
-    std::string record(256, '\0');
-    vt::PutPas(record, 0, path);
-    vt::PutU16(record, 123, security);
-    areas += record;
+    areas += vt::FileAreaBytes(path, security);
   }
   vt::WriteFile(bbs + "FILEPATH.VLM", areas);
   vt::WriteFile(bbs + "QA\\NEWUSER.Q", ":TOP\r\nHELLO\r\nGOTO TOP\r\n");

@@ -61,4 +61,31 @@ TEST(Switches, NoArgumentsMeansNothingFoundAndEmptyValues) {
   EXPECT_EQ(Value("NODE"), "");
 }
 
+// What a program accepts before start-up: its names by prefix in either
+// form, the node switch and the help switches; any other argument with a
+// switch character is refused, bare words never are.
+TEST(Switches, UnknownSwitchesAreThoseNoNameAcceptsInEitherForm) {
+  const std::vector<std::string> names{"LINK", "FROM"};
+  Args({"-LINKALL", "/link", "/FROM5", "-NODE5", "/node", "-N2", "/n12", "-?x", "bare", "5", "-h", "--HELP", "/Help"});
+  EXPECT_EQ(UnknownSwitches(names), std::vector<std::string>{});
+  Args({"-LINKALL", "-LIN", "-BIULD", "-N", "-NX2", "-N2X", "-", "/", "-HX", "--LINK", "-help2", "-LINK"});
+  EXPECT_EQ(UnknownSwitches(names),
+            (std::vector<std::string>{"-LIN", "-BIULD", "-N", "-NX2", "-N2X", "-", "/", "-HX", "--LINK", "-help2"}));
+}
+
+TEST(Switches, NodeSwitchLongOrShortAndHelpSwitches) {
+  std::string v = "stale";
+  for (const auto &[args, node] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-N2"}, "2"}, {{"/n12"}, "12"}, {{"-N2", "-NODE3"}, "3"}, {{"/N4", "-N5"}, "5"}, {{"-NX", "-N"}, ""}}) {
+    Args(args);
+    EXPECT_EQ(GetNodeParam(v), node) << args[0];
+  }
+  for (const auto &[arg, help] : std::vector<std::pair<std::string, int>>{
+           {"-?", 1}, {"/?x", 1}, {"-h", 1}, {"/H", 1}, {"-HELP", 1}, {"/help", 1}, {"--help", 1},
+           {"-hx", 0}, {"-helpme", 0}, {"help", 0}, {"h", 0}, {"---help", 0}}) {
+    Args({"-LINK", arg});
+    EXPECT_EQ(FindHelpParam(), help) << arg;
+  }
+}
+
 }  // namespace

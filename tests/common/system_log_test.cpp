@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "program_frame.h"
+#include "run_failure.h"
 #include "startup.h"
 #include "system_log.h"
 #include "test_support.h"
@@ -90,6 +91,10 @@ class Frame : public ::testing::Test {
   }
 
   static void Help() { calls.push_back("help"); }
+  static void FailingWork() {
+    calls.push_back("failing work");
+    ReportFileFailure(EACCES, "opening", "C:\\BBS\\X.BBS");
+  }
   static void Work() {
     calls.push_back(hSystemLog ? "work with log" : "work without log");
     WriteSystemLog("working");
@@ -112,7 +117,7 @@ class Frame : public ::testing::Test {
   std::optional<std::string> savedEnv_[2];
 };
 
-TEST_F(Frame, StartupFailureEndsWithStatusOneBeforeHelpOrWork) {
+TEST_F(Frame, StartupFailureEndsWithStatusOneButHelpNeedsNoBoard) {
   ProgramInfo info{.banner = "Prog %s V%s.\n",
                    .code = "TST",
                    .logStart = "Prog %s Started",
@@ -121,11 +126,17 @@ TEST_F(Frame, StartupFailureEndsWithStatusOneBeforeHelpOrWork) {
                    .help = Help,
                    .work = Work};
   vt::WriteFile(sys / "CONSTANT.VLM", vt::ConstantBytes(vt::BoardConfig{}));
-  EXPECT_EQ(Run(info, {"-?"}), 1);
+  EXPECT_EQ(Run(info, {"-NODE2"}), 1);
   EXPECT_TRUE(calls.empty());
   EXPECT_EQ(out.rfind("Prog WIN 95/NT V1.48.\n", 0), 0u) << out;
   EXPECT_NE(out.find("\nUse -? for help\n\nError: CONFIG.VLM not found\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Completed"), std::string::npos);
+
+  EXPECT_EQ(Run(info, {"-?"}), 0);
+  EXPECT_EQ(calls, std::vector<std::string>{"help"});
+  EXPECT_EQ(StartupSucceeded(), 0);
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.size() - 16), "\nProg Completed\n");
 }
 
 TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
@@ -153,6 +164,30 @@ TEST_F(Frame, WorkRunsInsideTheLogFrameAndHelpOpensNoLog) {
                 "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  working\r\n> ##:##:##  Prog Finished\r\n");
   EXPECT_EQ(hSystemLog, nullptr) << "the frame closes the log";
 
+}
+
+// A failure reaches the console as before, the log in its line format, and
+// the exit status; the next run starts with a clean record.
+TEST_F(Frame, AFailureIsLoggedAndEndsTheRunWithStatusTwo) {
+  vt::BoardConfig config;
+  config.logName = sys.Board() + "TST.LOG";
+  vt::WriteBoard(sys.Path(), config);
+  ProgramInfo info{.banner = "Prog %s V%s.\n",
+                   .code = "TST",
+                   .logStart = "Prog %s Started",
+                   .logEnd = "Prog Finished",
+                   .completion = "\nProg Completed\n",
+                   .help = Help,
+                   .work = FailingWork};
+  const std::string failure = std::string(std::strerror(EACCES)) + " opening C:\\BBS\\X.BBS";
+  EXPECT_EQ(Run(info, {}), 2);
+  EXPECT_NE(out.find("Use -? for help\n\n" + failure + "\n\nProg Completed\n"), std::string::npos) << out;
+  EXPECT_EQ(vt::MaskLogTimes(vt::ReadFile(sys / "TST.LOG")),
+            "\r\n----------  " + vt::TodayText() + "\r\n> ##:##:##  Prog WIN 95/NT Started\r\n> ##:##:##  " + failure +
+                "\r\n> ##:##:##  Prog Finished\r\n");
+
+  info.work = Work;
+  EXPECT_EQ(Run(info, {}), 0);
 }
 
 }  // namespace

@@ -41,6 +41,20 @@ TEST(Text, ForceExtensionReplacesOnlyTheLastComponentsExtension) {
   EXPECT_EQ(Forced("A.B.C", ".X"), "A.B.X");
 }
 
+TEST(Text, SplitPathTakesEitherSeparator) {
+  auto parts = [](const std::string &path) {
+    PathParts p = SplitPath(path);
+    return std::vector<std::string>{p.drive, p.dir, p.name, p.ext};
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(parts("C:\\BBS\\ATTACH\\~@000001\\REPORT.ZIP"), (V{"C:", "\\BBS\\ATTACH\\~@000001\\", "REPORT", ".ZIP"}));
+  EXPECT_EQ(parts("/srv/bbs/A.B/REPORT"), (V{"", "/srv/bbs/A.B/", "REPORT", ""}));
+  EXPECT_EQ(parts("C:/BBS\\MIXED/X.TAR.GZ"), (V{"C:", "/BBS\\MIXED/", "X.TAR", ".GZ"}));
+  EXPECT_EQ(parts("C:X.ZIP"), (V{"C:", "", "X", ".ZIP"}));
+  EXPECT_EQ(parts("\\X"), (V{"", "\\", "X", ""}));
+  EXPECT_EQ(Forced("C:/A.B/SURVEY", ".QAC"), "C:/A.B/SURVEY.QAC");
+}
+
 TEST(Text, FirstWordSplitsAtTheFirstSpaceOnly) {
   std::string word, line = "FILE.ZIP   some text";
   EXPECT_EQ(FirstWord(word, line), "FILE.ZIP");

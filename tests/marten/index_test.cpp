@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "index_record.h"
 #include "marten.h"
 #include "platform.h"
+#include "records.h"
 #include "startup.h"
-#include "index_record.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -56,11 +57,7 @@ class MartenIndex : public ::testing::Test {
   }
   void WriteAreas(const std::vector<std::string> &paths) {
     std::string bytes;
-    for (const std::string &p : paths) {
-      std::string r(256, '\0');
-      vt::PutPas(r, 0, p);
-      bytes += r;
-    }
+    for (const std::string &p : paths) bytes += vt::FileAreaBytes(p);
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
 
@@ -264,12 +261,13 @@ TEST_F(MartenIndex, BuildTotalsInWholeKilobytes) {
     for (size_t i = 0; i < c.sizes.size(); ++i)
       vt::WriteFile(dir / ("AREA/F" + std::to_string(i)), std::string(static_cast<size_t>(c.sizes[i]), 'x'));
     WriteAreas({dir.Board() + "AREA\\"});
-    std::string sysInfo(168, '\x55');
+    std::string sysInfo(sizeof(SysInfoRecord), '\x55');
     vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
     EXPECT_EQ(Build(), "Building Fast Find Index...\n");
-    vt::PutU32(sysInfo, 40, static_cast<uint32_t>(c.kilobytes));
-    EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(0, 44), sysInfo.substr(0, 44)) << c.kilobytes;
-    EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 20 * c.sizes.size());
+    vt::EditRecord<SysInfoRecord>(sysInfo, 0, [&](SysInfoRecord &r) { r.FileKilobytes = c.kilobytes; });
+    const size_t counters = offsetof(SysInfoRecord, DailyCounter1);
+    EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(0, counters), sysInfo.substr(0, counters)) << c.kilobytes;
+    EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), sizeof(FastIndexRecord) * c.sizes.size());
   }
 }
 
@@ -277,7 +275,7 @@ TEST_F(MartenIndex, WriteFailuresOfTheBuildAreReported) {
   vt::MakeDirs(dir / "AREA");
   for (const char *name : {"ONE.TXT", "TWO.TXT", "THREE.TXT"}) vt::WriteFile(dir / ("AREA/" + std::string(name)), "x");
   WriteAreas({dir.Board() + "AREA\\"});
-  const std::string sysInfo(168, '\x11');
+  const std::string sysInfo(sizeof(SysInfoRecord), '\x11');
   vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
   const std::string indexName = dir.Board() + "FFIDX.BBS";
 
@@ -287,7 +285,7 @@ TEST_F(MartenIndex, WriteFailuresOfTheBuildAreReported) {
   EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + indexName + "\n");
   // Nothing is appended after the failed record, so the index holds whole
   // records only; the total still describes the areas.
-  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 20u);
+  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), sizeof(FastIndexRecord));
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(40, 4), std::string("\0\0\0\0", 4));
 
   vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);

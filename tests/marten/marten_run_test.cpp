@@ -8,32 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "filepath_record.h"
 #include "index_record.h"
+#include "marten.h"
+#include "program_frames.h"
+#include "records.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char kBanner[] =
-    "Marten WIN 95/NT V1.48.  Velmora Fast Find Index Maintenance.\n"
-    "Copyright (c) Velmora.  All Rights Reserved.\n"
-    "Use -? for help\n\n";
-const char kCompleted[] = "MARTEN Completed\n";
 const char kBuildAndSort[] = "Building Fast Find Index...\nSorting Fast Find Index...\n\n";
 
 
 std::string PointerFile(const std::vector<std::pair<int, int32_t>> &entries) {
   std::string b;
-  for (int i = 0; i < 730; ++i) vt::PutU32(b, b.size(), 0xFFFFFFFFu);
+  for (int i = 0; i < kIndexPointerCount; ++i) vt::PutU32(b, b.size(), 0xFFFFFFFFu);
   for (const auto &[slot, value] : entries) vt::PutU32(b, 4 * static_cast<size_t>(slot), static_cast<uint32_t>(value));
   return b;
 }
 
 std::string SysInfoBytes() {
-  std::string b(168, '\0');
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(200 - i);
-  return b;
+  return vt::AsBytes(vt::FilledRecord<SysInfoRecord>([](size_t i) { return 200 - i; }));
 }
 
 class MartenRun : public ::testing::Test {
@@ -54,10 +51,9 @@ class MartenRun : public ::testing::Test {
   void WriteAreas(const std::vector<std::string> &paths) {
     std::string bytes;
     for (const std::string &p : paths) {
-      std::string r(256, '\x5A');
-      r[0] = 0;
-      vt::PutPas(r, 0, p);
-      bytes += r;
+      FilePathRecord r = vt::FilledRecord<FilePathRecord>([](size_t) { return 0x5A; });
+      vt::SetPas(r.AreaPath, p);
+      bytes += vt::AsBytes(r);
     }
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
@@ -99,7 +95,7 @@ TEST_F(MartenRun, BuildIndexesEveryAreaSortsItAndStoresTheTotal) {
   WriteSampleAreas();
   vt::RunResult r = Marten({"-BUILD"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, std::string(kBanner) + kBuildAndSort + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out), kBuildAndSort);
   EXPECT_EQ(Log(), LogOf({"Marten WIN 95/NT Started", "Building Fast Find Index", "Sorting Fast Find Index",
                           "Marten Finished"}));
 
@@ -111,12 +107,12 @@ TEST_F(MartenRun, BuildIndexesEveryAreaSortsItAndStoresTheTotal) {
             PointerFile({{28 * 3 + 15, 0}, {28 * 15 + 11, 1}, {28 * 17 + 5, 3}, {728, 6}, {729, 7}}));
   // 7121 bytes in all: 6 kilobytes.  Written today, so the counters stay.
   std::string info = SysInfoBytes();
-  vt::PutU32(info, 40, 6);
+  vt::EditRecord<SysInfoRecord>(info, 0, [](SysInfoRecord &r) { r.FileKilobytes = 6; });
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), info);
 
   // A second build from scratch gives the same files.
   std::string index = vt::ReadFile(dir / "FFIND/FFIDX.BBS");
-  EXPECT_EQ(Marten({"/build"}).out, std::string(kBanner) + kBuildAndSort + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, Marten({"/build"}).out), kBuildAndSort);
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), index);
 }
 
@@ -129,7 +125,7 @@ TEST_F(MartenRun, SwitchesChooseThePasses) {
   // No switch: only the log lines; nothing of the index is touched.
   vt::RunResult none = Marten({});
   EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out, std::string(kBanner) + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, none.out), "");
   EXPECT_EQ(Log(), LogOf({"Marten WIN 95/NT Started", "Marten Finished"}));
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), unsorted);
   EXPECT_FALSE(vt::FileExists(dir / "FFIND/FFPTR.BBS"));
@@ -137,18 +133,17 @@ TEST_F(MartenRun, SwitchesChooseThePasses) {
   // Help wins over every other switch, and opens no log.
   fs::remove(dir / "IDX1.LOG");
   vt::RunResult help = Marten({"-BUILD", "-?"});
-  EXPECT_EQ(help.out, std::string(kBanner) +
-                          "Command Line Parameters\n\n"
-                          "  -BUILD        Build and Sort the Fast Find Index\n"
-                          "  -SORT         Sort the Fast Find Index\n"
-                          "  -NODE<1.999>  Node Number\n\n" +
-                          kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, help.out),
+            "Command Line Parameters\n\n"
+            "  -BUILD        Build and Sort the Fast Find Index\n"
+            "  -SORT         Sort the Fast Find Index\n"
+            "  -NODE<1.999>  Node Number\n\n");
   EXPECT_FALSE(vt::FileExists(dir / "IDX1.LOG"));
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), unsorted);
 
   // The sort alone works on the index as it is and leaves SYSINFO.BBS alone.
   vt::RunResult sort = Marten({"/sort"});
-  EXPECT_EQ(sort.out, std::string(kBanner) + "Sorting Fast Find Index...\n\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, sort.out), "Sorting Fast Find Index...\n\n");
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), Record("ARJ     .EXE", 9, 6) + Record("ZIP     .ZIP", 2, 5));
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFPTR.BBS"), PointerFile({{28 * 0 + 18, 0}, {28 * 25 + 9, 1}, {729, 2}}));
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), SysInfoBytes());
@@ -156,8 +151,8 @@ TEST_F(MartenRun, SwitchesChooseThePasses) {
 
   // Both switches: one build, one sort.
   vt::RunResult both = Marten({"-SORT", "-BUILD"});
-  EXPECT_EQ(both.out, std::string(kBanner) + kBuildAndSort + kCompleted);
-  EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS").size(), 7u * 20);
+  EXPECT_EQ(vt::Work(vt::kMarten, both.out), kBuildAndSort);
+  EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS").size(), 7 * sizeof(FastIndexRecord));
 }
 
 TEST_F(MartenRun, StartupFailureTouchesNothing) {
@@ -165,7 +160,7 @@ TEST_F(MartenRun, StartupFailureTouchesNothing) {
   vt::WriteFile(empty / "CONSTANT.VLM", vt::ConstantBytes(config));
   vt::RunResult r = vt::Run(MARTEN_EXE, {"-BUILD"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, std::string(kBanner) + "Error: CONFIG.VLM not found\n");
+  EXPECT_EQ(r.out, vt::kMarten.Banner() + "Error: CONFIG.VLM not found\n");
   std::vector<std::string> names;
   for (const auto &e : fs::directory_iterator(empty.Path())) names.push_back(e.path().filename().string());
   EXPECT_EQ(names, std::vector<std::string>{"CONSTANT.VLM"}) << "no log, no index";
@@ -175,22 +170,26 @@ TEST_F(MartenRun, AreaFileProblems) {
   const std::string info = SysInfoBytes();
   const std::string zeroTotal = [&] {
     std::string b = info;
-    vt::PutU32(b, 40, 0);
+    vt::EditRecord<SysInfoRecord>(b, 0, [](SysInfoRecord &r) { r.FileKilobytes = 0; });
     return b;
   }();
 
   // No area file: the index is emptied all the same; the total is not stored.
   vt::WriteFile(dir / "FFIND/FFIDX.BBS", Record("OLD     .ZIP", 1, 1));
   vt::RunResult r = Marten({"-BUILD"});
-  EXPECT_EQ(r.out, std::string(kBanner) + "Building Fast Find Index...\nFILEPATH.VLM not found\n"
-                                          "Sorting Fast Find Index...\n\n" + kCompleted);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out),
+            "Building Fast Find Index...\nFILEPATH.VLM not found\n"
+            "Sorting Fast Find Index...\n\n");
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), "");
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFPTR.BBS"), PointerFile({{729, 0}}));
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), info);
 
   // An empty area file: an empty index and a total of 0.
   vt::WriteFile(dir / "FILEPATH.VLM", "");
-  EXPECT_EQ(Marten({"-BUILD"}).out, std::string(kBanner) + kBuildAndSort + kCompleted);
+  r = Marten({"-BUILD"});
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out), kBuildAndSort);
+  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), zeroTotal);
 
   // 700 bytes hold two areas; the 188 bytes behind them are not a record.
@@ -203,19 +202,23 @@ TEST_F(MartenRun, AreaFileProblems) {
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), Record("ONE     .TXT", 1, 1) + Record("TWO     .TXT", 2, 1));
 
   // The area path is used exactly as stored: without its backslash the
-  // pattern names other files, here none.
+  // pattern names other files, here none.  An area without files is no
+  // failure.
   WriteAreas({dir.Board() + "A1"});
-  Marten({"-BUILD"});
+  EXPECT_EQ(Marten({"-BUILD"}).status, 0);
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), "");
 
   // No system information: the index is complete, the failure reported.
   WriteAreas({dir.Board() + "A1\\"});
   fs::remove(dir / "SYSINFO.BBS");
   r = Marten({"-BUILD"});
-  EXPECT_EQ(r.out, std::string(kBanner) + "Building Fast Find Index...\nFailed Opening SYSINFO.BBS\n"
-                                          "Sorting Fast Find Index...\n\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out),
+            "Building Fast Find Index...\nFailed Opening SYSINFO.BBS\n"
+            "Sorting Fast Find Index...\n\n");
   EXPECT_EQ(vt::ReadFile(dir / "FFIND/FFIDX.BBS"), Record("ONE     .TXT", 1, 1));
   EXPECT_FALSE(vt::FileExists(dir / "SYSINFO.BBS"));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(Log().find("> ##:##:##  Failed Opening " + dir.Board() + "SYSINFO.BBS\r\n"), std::string::npos) << Log();
 }
 
 TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
@@ -224,10 +227,10 @@ TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
   c.fastIndexPath = dir.Board() + "NO_SUCH\\";
   vt::WriteBoard(dir.Path(), c);
   vt::RunResult r = Marten({"-BUILD"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   const std::string missing = "No such file or directory opening " + c.fastIndexPath + "FFIDX.BBS\n";
-  EXPECT_EQ(r.out, std::string(kBanner) + "Building Fast Find Index...\n" + missing +
-                       "Sorting Fast Find Index...\n" + missing + "\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out),
+            "Building Fast Find Index...\n" + missing + "Sorting Fast Find Index...\n" + missing + "\n");
   EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), SysInfoBytes()) << "a build that cannot start stores nothing";
 
   // An empty index directory means the current directory.
@@ -235,8 +238,8 @@ TEST_F(MartenRun, IndexDirectoryMissingOrEmpty) {
   vt::WriteBoard(dir.Path(), c);
   vt::TempDir work;
   r = Marten({"-BUILD"}, work.Path());
-  EXPECT_EQ(r.out, std::string(kBanner) + kBuildAndSort + kCompleted);
-  EXPECT_EQ(vt::ReadFile(work / "FFIDX.BBS").size(), 7u * 20);
+  EXPECT_EQ(vt::Work(vt::kMarten, r.out), kBuildAndSort);
+  EXPECT_EQ(vt::ReadFile(work / "FFIDX.BBS").size(), 7 * sizeof(FastIndexRecord));
   EXPECT_EQ(vt::ReadFile(work / "FFPTR.BBS").size(), 2920u);
 }
 

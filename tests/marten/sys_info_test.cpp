@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "marten.h"
+#include "records.h"
 #include "startup.h"
 #include "test_support.h"
 #include "text.h"
@@ -20,13 +21,12 @@ namespace fs = std::filesystem;
 
 // A record with recognisable bytes everywhere and counters 5, 6 and 7.
 std::string SysInfoBytes() {
-  std::string b(168, '\0');
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(i * 7 + 1);
-  vt::PutU32(b, 40, 1234);
-  vt::PutU16(b, 44, 5);
-  vt::PutU16(b, 46, 6);
-  vt::PutU16(b, 48, 7);
-  return b;
+  SysInfoRecord r = vt::FilledRecord<SysInfoRecord>([](size_t i) { return i * 7 + 1; });
+  r.FileKilobytes = 1234;
+  r.DailyCounter1 = 5;
+  r.DailyCounter2 = 6;
+  r.DailyCounter3 = 7;
+  return vt::AsBytes(r);
 }
 
 // Sets a file's modification time to a local calendar time.
@@ -47,7 +47,9 @@ void SetModified(const std::string &path, int year, int month, int day, int hour
 std::thread HoldLock(const vt::TempDir &dir, const std::string &path, int seconds) {
   std::string ready = dir / "LOCKED";
   fs::remove(ready);
-  std::thread holder([=] { vt::Run(LOCK_HOLDER_EXE, {path, "0", "168", std::to_string(seconds), ready}, ""); });
+  std::thread holder([=] {
+    vt::Run(LOCK_HOLDER_EXE, {path, "0", std::to_string(sizeof(SysInfoRecord)), std::to_string(seconds), ready}, "");
+  });
   for (int i = 0; i < 500 && !vt::FileExists(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(vt::FileExists(ready)) << "the lock holder did not start";
   return holder;
@@ -80,9 +82,11 @@ TEST_F(SysInfo, CountersOfAnotherDayAreClearedAndEverythingElseKept) {
   plat::LocalTime now = plat::GetLocalTime();
   const std::string original = SysInfoBytes() + "board's own bytes after the record";
   std::string cleared = original;
-  vt::PutU16(cleared, 44, 0);
-  vt::PutU16(cleared, 46, 0);
-  vt::PutU16(cleared, 48, 0);
+  vt::EditRecord<SysInfoRecord>(cleared, 0, [](SysInfoRecord &r) {
+    r.DailyCounter1 = 0;
+    r.DailyCounter2 = 0;
+    r.DailyCounter3 = 0;
+  });
 
   vt::WriteFile(path, original);
   SetModified(path, now.year, now.month, now.day, 0, 0);
@@ -139,9 +143,7 @@ TEST_F(SysInfo, MartenWaitsForTheLockAndThenStoresTheTotal) {
   vt::WriteBoard(dir.Path(), config);
   vt::MakeDirs(dir / "AREA");
   vt::WriteFile(dir / "AREA/BIG.ZIP", std::string(5000, 'z'));
-  std::string area(256, '\0');
-  vt::PutPas(area, 0, dir.Board() + "AREA\\");
-  vt::WriteFile(dir / "FILEPATH.VLM", area);
+  vt::WriteFile(dir / "FILEPATH.VLM", vt::FileAreaBytes(dir.Board() + "AREA\\"));
   std::string info = SysInfoBytes();
   vt::WriteFile(path, info);
 
@@ -154,8 +156,9 @@ TEST_F(SysInfo, MartenWaitsForTheLockAndThenStoresTheTotal) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.find("Failed Opening SYSINFO.BBS"), std::string::npos) << r.out;
   EXPECT_GE(waited, std::chrono::seconds(2)) << "marten did not wait for the lock";
-  vt::PutU32(info, 40, 4);
-  EXPECT_EQ(vt::ReadFile(path).substr(0, 44), info.substr(0, 44));
+  vt::EditRecord<SysInfoRecord>(info, 0, [](SysInfoRecord &r) { r.FileKilobytes = 4; });
+  EXPECT_EQ(vt::ReadFile(path).substr(0, offsetof(SysInfoRecord, DailyCounter1)),
+            info.substr(0, offsetof(SysInfoRecord, DailyCounter1)));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // files are compared byte for byte.
 #include <gtest/gtest.h>
 
-#include "quarry2_frame.h"
+#include "program_frames.h"
 #include "test_support.h"
 #include "text.h"
 
@@ -18,15 +18,14 @@ class CompileQA : public ::testing::Test {
   }
 
   // Compiles `source` written as SCRIPT.Q; returns the console text between
-  // the banner and the completion line.
+  // the banner and the completion line.  A compile that ends without "Ok"
+  // reported an error, and the run ends with status 2.
   std::string Compile(const std::string &source, const std::string &name = "SCRIPT.Q") {
     vt::WriteFile(dir / name, source);
     vt::RunResult r = vt::Run(QUARRY2_EXE, {"-COMPILE" + name}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
-    EXPECT_EQ(r.status, 0);
-    std::string out = r.out;
-    if (out.rfind(kBanner, 0) == 0) out.erase(0, sizeof kBanner - 1);
-    size_t end = out.rfind(kCompleted);
-    if (end != std::string::npos) out.erase(end);
+    std::string out = vt::Work(vt::kQuarry2, r.out);
+    bool ok = out.size() >= 3 && out.compare(out.size() - 3, 3, "Ok\n") == 0;
+    EXPECT_EQ(r.status, ok ? 0 : 2) << out;
     return out;
   }
   std::string Output(const std::string &name = "SCRIPT.QAC") { return vt::ReadFile(dir / name); }
@@ -92,6 +91,8 @@ TEST_F(CompileQA, MultiWordLabelsMatchOnlyInUpperCase) {
 TEST_F(CompileQA, MissingLabelLeavesZerosAndEndsWithoutOk) {
   EXPECT_EQ(Compile("GOTO NOWHERE\r\nGOSUB here\r\n:HERE\r\n"), "Compiling SCRIPT.Q...\nLabel NOWHERE not found\n");
   EXPECT_EQ(Output(), header + "@#01 00000000\r\n@#00 " + Offset(header.size() + 30) + "\r\n");
+  // The night's log says which script failed.
+  EXPECT_NE(vt::ReadFile(dir / "LOG.TXT").find("  Label NOWHERE not found in SCRIPT.Q\r\n"), std::string::npos);
 }
 
 TEST_F(CompileQA, LongLinesAreReadInPiecesOf298) {
@@ -133,11 +134,12 @@ TEST_F(CompileQA, OutputNameAndOpeningFailures) {
   EXPECT_EQ(Output("DOT.QAC"), header + "B\r\n");
 
   vt::RunResult noName = vt::Run(QUARRY2_EXE, {"-COMPILE"}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
-  EXPECT_EQ(noName.out, std::string(kBanner) + "No such file or directory opening \n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noName.out), "No such file or directory opening \n");
+  EXPECT_EQ(noName.status, 2);
 
   vt::RunResult missing =
       vt::Run(QUARRY2_EXE, {"/COMPILEABSENT.Q"}, dir.Path(), {{"VLM", dir.Path()}, {"TASK", ""}});
-  EXPECT_EQ(missing.out, std::string(kBanner) + "No such file or directory opening ABSENT.Q\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, missing.out), "No such file or directory opening ABSENT.Q\n");
   EXPECT_FALSE(vt::FileExists(dir / "ABSENT.QAC"));
 
   vt::MakeDirs(dir / "BLOCKED.QAC");

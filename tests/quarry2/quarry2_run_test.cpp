@@ -2,19 +2,12 @@
 // program frame, start-up, the log, and the directory list.
 #include <gtest/gtest.h>
 
-#include "quarry2_frame.h"
+#include "program_frames.h"
+#include "records.h"
 #include "test_support.h"
 #include "text.h"
 
 namespace {
-
-
-std::string FilePathRecordBytes(const std::string &path, uint16_t security) {
-  std::string r(256, '\0');
-  vt::PutPas(r, 0, path);
-  vt::PutU16(r, 123, security);
-  return r;
-}
 
 class Quarry2Run : public ::testing::Test {
  protected:
@@ -33,7 +26,7 @@ class Quarry2Run : public ::testing::Test {
   // Areas 1..n with the given levels; an empty path marks an unused area.
   void WriteAreas(const std::vector<std::pair<std::string, uint16_t>> &areas) {
     std::string bytes;
-    for (const auto &[path, security] : areas) bytes += FilePathRecordBytes(path, security);
+    for (const auto &[path, security] : areas) bytes += vt::FileAreaBytes(path, security);
     vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   }
 
@@ -52,17 +45,18 @@ TEST_F(Quarry2Run, StartupFailuresEndWithStatusOne) {
   {
     vt::TempDir empty;
     vt::WriteFile(empty / "CONSTANT.VLM", vt::ConstantBytes(config));
-    vt::RunResult r = vt::Run(QUARRY2_EXE, {"-?"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
+    vt::RunResult r = vt::Run(QUARRY2_EXE, {"-LISTOUT.TXT"}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, std::string(kBanner) + "Error: CONFIG.VLM not found\n");
+    EXPECT_EQ(r.out, vt::kQuarry2.Banner() + "Error: CONFIG.VLM not found\n");
+    EXPECT_FALSE(vt::FileExists(empty / "OUT.TXT"));
   }
   {
     // With both files missing the message names the constant file.
     vt::TempDir empty;
     vt::RunResult r = vt::Run(QUARRY2_EXE, {}, empty.Path(), {{"VLM", empty.Board()}, {"TASK", ""}});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, std::string(kBanner) + "Error: No such file or directory opening " + empty.Board() +
-                         "CONSTANT.VLM\n");
+    EXPECT_EQ(r.out,
+              vt::kQuarry2.Banner() + "Error: No such file or directory opening " + empty.Board() + "CONSTANT.VLM\n");
   }
   {
     vt::TempDir shortConfig;
@@ -88,18 +82,17 @@ TEST_F(Quarry2Run, StartupFailuresEndWithStatusOne) {
 TEST_F(Quarry2Run, HelpAndNoCommand) {
   vt::RunResult help = Quarry2({"-?"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out, std::string(kBanner) +
-                          "Command Line Parameters\n\n"
-                          "  -LIST<filename> [-FROM<1..10>] [-TO<1..10>] [-MINSEC<sec>] [-MAXSEC<sec>]\n"
-                          "                Write list directories to a file\n"
-                          "  -COMPILE<questionnaire>\n"
-                          "  -NODE<1..999>  Node Number\n" +
-                          kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, help.out),
+            "Command Line Parameters\n\n"
+            "  -LIST<filename> [-FROM<1..10>] [-TO<1..10>] [-MINSEC<sec>] [-MAXSEC<sec>]\n"
+            "                Write list directories to a file\n"
+            "  -COMPILE<questionnaire>\n"
+            "  -NODE<1..999>  Node Number\n");
   EXPECT_FALSE(vt::FileExists(dir / "UT21.LOG")) << "help opens no log";
 
   vt::RunResult none = Quarry2({});
   EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out, std::string(kBanner) + "No Valid Commands Specified\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, none.out), "No Valid Commands Specified\n");
   std::string log = vt::ReadFile(dir / "UT21.LOG");
   EXPECT_EQ(vt::MaskLogTimes(log), "\r\n----------  " + vt::TodayText() +
                                        "\r\n> ##:##:##  Quarry2 WIN 95/NT Started\r\n"
@@ -122,6 +115,8 @@ TEST_F(Quarry2Run, NodeComesFromSwitchThenTaskAndNamesTheLog) {
       {{}, "", "UT21.LOG"},           {{}, "5", "UT25.LOG"},          {{"-NODE7"}, "5", "UT27.LOG"},
       {{"/node12"}, "", "UT212.LOG"}, {{"-NODE1000"}, "", "UT21.LOG"}, {{"-NODEX"}, "4", "UT21.LOG"},
       {{}, "0", "UT21.LOG"},          {{"-NODE999"}, "", "UT2999.LOG"},
+      // The short form of sorrel's help example, for every program.
+      {{"-N7"}, "5", "UT27.LOG"},     {{"/n12"}, "", "UT212.LOG"},    {{"-N4", "-NODE3"}, "", "UT23.LOG"},
   };
   for (const Case &c : cases) {
     vt::TempDir board;
@@ -164,12 +159,12 @@ TEST_F(Quarry2Run, UnopenableLogIsReportedAndTheWorkGoesOn) {
   c.logName = dir.Path() + "NO_SUCH_DIR/" + "X.LOG";
   vt::WriteBoard(dir.Path(), c);
   vt::RunResult r = Quarry2({});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2) << "a run that leaves no record is not done";
   // The log name comes out of the template in upper case.
   std::string name = dir.Path() + "NO_SUCH_DIR/X.LOG";
   UpperCase(name);
-  EXPECT_EQ(r.out, std::string(kBanner) + "No such file or directory opening " + name +
-                       "No Valid Commands Specified\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, r.out),
+            "No such file or directory opening " + name + "No Valid Commands Specified\n");
 }
 
 TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
@@ -187,6 +182,7 @@ TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
   const std::string all = "C:\\A1\\\r\nC:\\A2\\\r\nC:\\A4\\\r\nC:\\A5\\\r\nC:\\A6\\\r\nC:\\A7\\\r\n"
                           "C:\\A8\\\r\nC:\\A9\\\r\nC:\\A10\\\r\n";
   EXPECT_EQ(List({}), all);
+  EXPECT_EQ(Quarry2({"-LISTOUT.TXT"}).status, 0) << "unused areas are no failure";
   EXPECT_EQ(List({"-FROM5", "-TO3"}), "C:\\A5\\\r\nC:\\A6\\\r\nC:\\A7\\\r\nC:\\A8\\\r\nC:\\A9\\\r\nC:\\A10\\\r\n");
   EXPECT_EQ(List({"-FROM0"}), all);
   EXPECT_EQ(List({"-FROM-3", "-TO2"}), "C:\\A1\\\r\nC:\\A2\\\r\n");
@@ -202,20 +198,20 @@ TEST_F(Quarry2Run, ListWritesAreasInRangeAndSecurity) {
   EXPECT_EQ(List({"-MINSEC00000000000100"}), all);
 
   vt::RunResult r = Quarry2({"-LISTOUT.TXT", "-COMPILEX.Q"});
-  EXPECT_EQ(r.out, std::string(kBanner) + "Writing List of Directories to OUT.TXT\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, r.out), "Writing List of Directories to OUT.TXT\n");
   std::string log = vt::ReadFile(dir / "UT21.LOG");
   EXPECT_NE(log.find("  Writing List of Directories to OUT.TXT\r\n"), std::string::npos);
   EXPECT_FALSE(vt::FileExists(dir / "X.QAC"));
 }
 
 TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
-  std::string bytes = FilePathRecordBytes("C:\\ONE\\", 1) + FilePathRecordBytes("C:\\TWO\\", 1);
+  std::string bytes = vt::FileAreaBytes("C:\\ONE\\", 1) + vt::FileAreaBytes("C:\\TWO\\", 1);
   bytes += std::string(188, 'x');  // 700 bytes in all
   vt::WriteFile(dir / "FILEPATH.VLM", bytes);
   EXPECT_EQ(List({}), "C:\\ONE\\\r\nC:\\TWO\\\r\n");
 
   // A count byte beyond the path's room is cut to the room.
-  std::string corrupt = FilePathRecordBytes(std::string(122, 'x'), 0);
+  std::string corrupt = vt::FileAreaBytes(std::string(122, 'x'), 0);
   corrupt[0] = static_cast<char>(200);
   vt::WriteFile(dir / "FILEPATH.VLM", corrupt);
   EXPECT_EQ(List({}).size(), 122u + 2u);
@@ -223,22 +219,24 @@ TEST_F(Quarry2Run, ListStopsAtTheLastWholeRecord) {
 
 TEST_F(Quarry2Run, ListFailures) {
   vt::RunResult missing = Quarry2({"-LISTOUT.TXT"});
-  EXPECT_EQ(missing.out, std::string(kBanner) + "Writing List of Directories to OUT.TXT\nFILEPATH.VLM not found\n" +
-                             kCompleted);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, missing.out), "Writing List of Directories to OUT.TXT\nFILEPATH.VLM not found\n");
   EXPECT_TRUE(vt::FileExists(dir / "OUT.TXT"));
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "");
 
   vt::RunResult noName = Quarry2({"-LIST"});
-  EXPECT_EQ(noName.out, std::string(kBanner) +
-                            "Writing List of Directories to \nNo such file or directory creating \n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noName.out),
+            "Writing List of Directories to \nNo such file or directory creating \n");
 
   vt::RunResult noDir = Quarry2({"-LISTNO_SUCH_DIR\\OUT.TXT"});
-  EXPECT_EQ(noDir.out, std::string(kBanner) + "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n" +
-                           "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n" + kCompleted);
+  EXPECT_EQ(vt::Work(vt::kQuarry2, noDir.out),
+            "Writing List of Directories to NO_SUCH_DIR\\OUT.TXT\n"
+            "No such file or directory creating NO_SUCH_DIR\\OUT.TXT\n");
+  EXPECT_EQ(noDir.status, 2);
 
   // The node's own area file wins over FILEPATH.VLM.
   WriteAreas({{"C:\\VLM\\", 0}});
-  vt::WriteFile(dir / "FILEPATH.2", FilePathRecordBytes("C:\\NODE2\\", 0));
+  vt::WriteFile(dir / "FILEPATH.2", vt::FileAreaBytes("C:\\NODE2\\", 0));
   Quarry2({"-LISTOUT.TXT", "-NODE2"});
   EXPECT_EQ(vt::ReadFile(dir / "OUT.TXT"), "C:\\NODE2\\\r\n");
 }

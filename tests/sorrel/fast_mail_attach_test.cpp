@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "msgbase.h"
+#include "records.h"
 #include "sorrel.h"
 #include "startup.h"
 #include "test_support.h"
@@ -62,11 +63,10 @@ class UserTable : public ::testing::Test {
     return ::testing::internal::GetCapturedStdout();
   }
   static std::string User(const std::string &name, const std::string &alias) {
-    std::string u(128, '\0');
-    vt::PutPas(u, 0, name);
-    vt::PutPas(u, 36, alias);
-    u.resize(128);
-    return u;
+    UserRecord u{};
+    vt::SetPas(u.UserName, name);
+    vt::SetPas(u.UserAlias, alias);
+    return vt::AsBytes(u);
   }
   vt::TempDir dir;
 };

@@ -218,7 +218,7 @@ TEST(LiveBoard, AnAreaChangedWhilePackingIsReportedAndLeftAsTheBoardWroteIt) {
   vt::RunResult r = st::RunHere(b, {});
   plat::SetOperationHook(nullptr);
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(st::Work(r.out).find("Packing   One...\nArea changed while packing, left for the next run: One\n"),
+  EXPECT_NE(vt::Work(vt::kSorrel, r.out).find("Packing   One...\nArea changed while packing, left for the next run: One\n"),
             std::string::npos)
       << r.out;
   EXPECT_NE(b.Log().find("Area changed while packing, left for the next run: One"), std::string::npos);

@@ -12,6 +12,8 @@
 #include "msgbase.h"
 #include "platform.h"
 #include "program_frame.h"
+#include "program_frames.h"
+#include "records.h"
 #include "sorrel.h"
 #include "test_support.h"
 
@@ -50,33 +52,26 @@ struct Area {
   std::vector<Msg> msgs;
 };
 
-inline uint16_t U16(const std::string &b, size_t o) {
-  return static_cast<uint16_t>(uint8_t(b[o]) | (uint8_t(b[o + 1]) << 8));
-}
-inline uint32_t U32(const std::string &b, size_t o) {
-  return uint32_t(U16(b, o)) | (uint32_t(U16(b, o + 2)) << 16);
-}
-
 // A header as written into a fresh header file; the uninterpreted bytes are
 // filled with a pattern so a compare shows any byte not carried through.
 inline std::string HeaderBytes(const Msg &m, uint32_t textStart, size_t index) {
-  std::string h(sizeof(MessageHeader), '\0');
-  for (size_t i = 12; i < 30; ++i) h[i] = static_cast<char>(0xA0 + i + index);
-  h[32] = static_cast<char>(0x5A);
-  vt::PutU16(h, 0, m.replyTo);
-  vt::PutU16(h, 2, m.nextReply);
-  vt::PutU32(h, 4, textStart);
-  vt::PutU32(h, 8, uint32_t(int32_t(m.text.size()) + m.extraLength));
-  h[30] = static_cast<char>(m.attribute);
-  h[31] = static_cast<char>(m.attribute2);
-  vt::PutU32(h, 33, m.written);
-  vt::PutU32(h, 37, m.received);
-  vt::PutPas(h, 41, m.to);
-  vt::PutPas(h, 77, m.from);
-  vt::PutPas(h, 113, m.subject);
-  if (m.subjectCount) h[113] = static_cast<char>(m.subjectCount);
-  h.resize(sizeof(MessageHeader));
-  return h;
+  MessageHeader h{};
+  for (size_t i = 0; i < sizeof h.Reserved12; ++i)
+    h.Reserved12[i] = static_cast<uint8_t>(0xA0 + offsetof(MessageHeader, Reserved12) + i + index);
+  h.Reserved32 = 0x5A;
+  h.ReplyTo = m.replyTo;
+  h.NextReply = m.nextReply;
+  h.TextStart = textStart;
+  h.TextLength = static_cast<int32_t>(m.text.size()) + m.extraLength;
+  h.Attribute = m.attribute;
+  h.Attribute2 = m.attribute2;
+  h.DateWritten = static_cast<int32_t>(m.written);
+  h.DateReceived = static_cast<int32_t>(m.received);
+  vt::SetPas(h.WhoTo, m.to);
+  vt::SetPas(h.WhoFrom, m.from);
+  vt::SetPas(h.Subject, m.subject);
+  if (m.subjectCount) h.Subject[0] = m.subjectCount;
+  return vt::AsBytes(h);
 }
 
 class Board {
@@ -97,18 +92,19 @@ class Board {
     vt::WriteBoard(dir.Path(), config);
     std::string records;
     for (size_t a = 0; a < areas.size(); ++a) {
-      std::string r(sizeof(MessageRecord), '\0');
-      for (size_t i = 131; i < r.size(); ++i) r[i] = static_cast<char>(i);
+      MessageRecord r{};
+      for (size_t i = 0; i < sizeof r.Reserved131; ++i)
+        r.Reserved131[i] = static_cast<uint8_t>(offsetof(MessageRecord, Reserved131) + i);
       const Area &area = areas[a];
-      if (!area.name.empty()) vt::PutPas(r, 0, area.name);
-      r[120] = static_cast<char>(area.type);
-      r[122] = static_cast<char>(area.flags);
-      r[123] = static_cast<char>(area.flags2);
-      r[125] = static_cast<char>(area.keepDays);
-      r[126] = static_cast<char>(area.keepRecvDays);
-      vt::PutU16(r, 127, area.maxMsgs);
-      vt::PutU16(r, 129, area.maxKilobytes);
-      records += r;
+      if (!area.name.empty()) vt::SetPas(r.AreaName, area.name);
+      r.AreaType = area.type;
+      r.AreaFlags = area.flags;
+      r.AreaFlags2 = area.flags2;
+      r.KeepDays = area.keepDays;
+      r.KeepRecvDays = area.keepRecvDays;
+      r.MaxMsgs = area.maxMsgs;
+      r.MaxKilobytes = area.maxKilobytes;
+      records += vt::AsBytes(r);
       if (!area.msgs.empty()) WriteAreaFiles(uint16_t(a + 1), area.msgs);
     }
     vt::WriteFile(dir / "MESSAGES.VLM", records);
@@ -128,15 +124,15 @@ class Board {
   void Users(const std::vector<std::string> &names, const std::vector<std::string> &aliases = {}) {
     std::string users;
     for (size_t i = 0; i < names.size(); ++i) {
-      std::string u(sizeof(UserRecord), '\x77');
-      vt::PutPas(u, 0, names[i]);
-      vt::PutPas(u, 36, i < aliases.size() ? aliases[i] : names[i]);
-      users += u;
+      UserRecord u = vt::FilledRecord<UserRecord>([](size_t) { return 0x77; });
+      vt::SetPas(u.UserName, names[i]);
+      vt::SetPas(u.UserAlias, i < aliases.size() ? aliases[i] : names[i]);
+      users += vt::AsBytes(u);
     }
     vt::WriteFile(dir / "USERS/USERS.BBS", users);
     // Every next-read number starts as a recognisable 0x4444 so a compare
     // shows which ones were written.
-    std::string lastComb(names.size() * (config.maxMsgAreas / 16) * 34, '\x44');
+    std::string lastComb(names.size() * (config.maxMsgAreas / 16) * sizeof(NextReadBlock), '\x44');
     vt::WriteFile(dir / "USERS/LASTCOMB.BBS", lastComb);
   }
   void SetNextRead(size_t user, uint16_t area, uint16_t value) {
@@ -145,10 +141,11 @@ class Board {
     vt::WriteFile(dir / "USERS/LASTCOMB.BBS", b);
   }
   uint16_t NextRead(size_t user, uint16_t area) {
-    return U16(vt::ReadFile(dir / "USERS/LASTCOMB.BBS"), NextReadOffset(user, area));
+    return vt::RecordAt<uint16_t>(vt::ReadFile(dir / "USERS/LASTCOMB.BBS").substr(NextReadOffset(user, area)), 0);
   }
   size_t NextReadOffset(size_t user, uint16_t area) const {
-    return (user * (config.maxMsgAreas / 16) + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
+    size_t block = user * (config.maxMsgAreas / 16) + (area - 1) / 16;
+    return block * sizeof(NextReadBlock) + offsetof(NextReadBlock, NextRead) + (area - 1) % 16 * sizeof(uint16_t);
   }
 
   std::string AreaDir(uint16_t area) const { return dir / ("MSG/AREA" + std::to_string((area - 1) / 100 + 1) + "/"); }
@@ -168,27 +165,26 @@ class Board {
   size_t Count(uint16_t area) const { return Headers(area).size() / sizeof(MessageHeader); }
   // The text of message `number` (from 1) as its header places it.
   std::string TextOf(uint16_t area, size_t number) const {
-    std::string h = Headers(area), t = Texts(area);
-    size_t at = (number - 1) * sizeof(MessageHeader);
-    uint32_t start = U32(h, at + 4), length = U32(h, at + 8);
+    MessageHeader h = vt::Header(Headers(area), number);
+    std::string t = Texts(area);
+    uint32_t start = h.TextStart, length = static_cast<uint32_t>(h.TextLength);
     return start + length <= t.size() ? t.substr(start, length) : "<out of range>";
   }
-  std::string Subject(uint16_t area, size_t number) const {
-    std::string h = Headers(area);
-    size_t at = (number - 1) * sizeof(MessageHeader) + 113;
-    return h.substr(at + 1, uint8_t(h[at]));
-  }
+  std::string Subject(uint16_t area, size_t number) const { return vt::Pas(vt::Header(Headers(area), number).Subject); }
   std::vector<uint16_t> MsgCount() const {
     std::string b = vt::ReadFile(dir / "MSG/MSGCOUNT.BBS");
     std::vector<uint16_t> v;
-    for (size_t o = 0; o + 1 < b.size(); o += 2) v.push_back(U16(b, o));
+    for (size_t i = 0; i < b.size() / sizeof(uint16_t); ++i) v.push_back(vt::RecordAt<uint16_t>(b, i));
     return v;
   }
   // MSGFAST.BBS as (area, message) pairs.
   std::vector<std::pair<uint16_t, uint16_t>> FastMail() const {
     std::string b = vt::ReadFile(dir / "MSG/MSGFAST.BBS");
     std::vector<std::pair<uint16_t, uint16_t>> v;
-    for (size_t o = 0; o + 8 <= b.size(); o += 8) v.emplace_back(U16(b, o + 4), U16(b, o + 6));
+    for (size_t i = 0; i < b.size() / sizeof(MsgFastRecord); ++i) {
+      MsgFastRecord r = vt::RecordAt<MsgFastRecord>(b, i);
+      v.emplace_back(r.Area, r.Message);
+    }
     return v;
   }
   std::string Log() const { return vt::ReadFile(dir / "SORREL.LOG"); }
@@ -213,6 +209,7 @@ inline const ProgramInfo &SorrelInfo() {
       .logStart = "Sorrel %s Started",
       .logEnd = "Sorrel Finished",
       .completion = "\nSorrel Completed\n",
+      .switches = {"CLEANUP", "LINK", "FASTMAIL", "DISABLEDEL"},
       .help = Help,
       .work = CompressMessageBase,
   };
@@ -243,17 +240,6 @@ inline vt::RunResult RunHere(Board &b, const std::vector<std::string> &args, lon
   plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
   std::filesystem::current_path(cwd);
   return r;
-}
-
-// The console output between the banner and the completion line.
-inline std::string Work(const std::string &out) {
-  const std::string head = "Use -? for help\n\n", tail = "\nSorrel Completed\n";
-  size_t from = out.find(head);
-  if (from == std::string::npos || out.size() < tail.size() ||
-      out.compare(out.size() - tail.size(), tail.size(), tail) != 0)
-    return "<frame missing>" + out;
-  from += head.size();
-  return out.substr(from, out.size() - tail.size() - from);
 }
 
 }  // namespace st

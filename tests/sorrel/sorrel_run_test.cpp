@@ -3,6 +3,10 @@
 // files, the clean-up of old boards and the counts.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "sorrel.h"
 #include "sorrel_board.h"
 
@@ -38,7 +42,7 @@ TEST_F(SorrelRun, AreaWithNothingDeletedIsOnlyRead) {
   std::string headers = board.Headers(1), texts = board.Texts(1);
   auto r = board.Run({});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(st::Work(r.out), "Searching General...\rSkipping  General...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching General...\rSkipping  General...\n");
   EXPECT_EQ(board.Headers(1), headers);
   EXPECT_EQ(board.Texts(1), texts);
   EXPECT_EQ(board.Log().find("Packed"), std::string::npos);
@@ -57,14 +61,14 @@ TEST_F(SorrelRun, LinkingWithNothingDeletedRewritesTheLinksInPlace) {
   vt::WriteFile(board.dir / "MSG/MSGREPLY.BBS", std::string("\1", 1));
   std::string before = board.Headers(1);
   auto r = board.Run({"-LINK"});
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
   std::string after = board.Headers(1);
   // Hello -> RE:Hello, Re: Hello -> RE: Hello (the blank stays in the key).
-  EXPECT_EQ(st::U16(after, 2), 3);
-  EXPECT_EQ(st::U16(after, 2 * 186), 1);
-  EXPECT_EQ(st::U16(after, 186 + 2), 4);
-  EXPECT_EQ(st::U16(after, 3 * 186), 2);
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(after.substr(i * 186 + 4, 182), before.substr(i * 186 + 4, 182)) << i;
+  EXPECT_EQ(vt::Header(after, 1).NextReply, 3);
+  EXPECT_EQ(vt::Header(after, 3).ReplyTo, 1);
+  EXPECT_EQ(vt::Header(after, 2).NextReply, 4);
+  EXPECT_EQ(vt::Header(after, 4).ReplyTo, 2);
+  for (size_t n = 1; n <= 4; ++n) EXPECT_EQ(vt::Unlinked(after, n), vt::Unlinked(before, n)) << n;
   EXPECT_EQ(board.Log().find("Packed"), std::string::npos);
   EXPECT_EQ(vt::ReadFile(board.dir / "MSG/MSGREPLY.BBS"), std::string(16, '\0'));
 }
@@ -82,7 +86,7 @@ TEST_F(SorrelRun, DeletedCorruptAndLimitedMessagesGoExemptOnesStay) {
   board.areas.push_back({.name = "Limits", .keepDays = 30, .keepRecvDays = 10, .msgs = msgs});
   board.Write();
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Limits...\rPacking   Limits...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Limits...\rPacking   Limits...\n");
   ASSERT_EQ(board.Count(1), 3u);
   EXPECT_EQ(board.Subject(1, 1), "m4");
   EXPECT_EQ(board.Subject(1, 2), "m7");
@@ -121,7 +125,7 @@ TEST_F(SorrelRun, CountLimitTakesTheOldestPassingOverExemptOnes) {
 
 TEST_F(SorrelRun, SizeLimitKeepsTheAreaUnderItsKilobytes) {
   std::vector<Msg> msgs = Numbered(10);
-  for (Msg &m : msgs) m.text = std::string(1024 - 186, 'x');  // one kilobyte with its header
+  for (Msg &m : msgs) m.text = std::string(1024 - sizeof(MessageHeader), 'x');  // one kilobyte with its header
   board.areas.push_back({.maxKilobytes = 4, .msgs = msgs});
   board.Write();
   board.Run({});
@@ -152,9 +156,9 @@ TEST_F(SorrelRun, LinksAndNextReadNumbersFollowTheNewNumbers) {
   board.Run({});
   std::string h = board.Headers(1);
   ASSERT_EQ(board.Count(1), 6u);
-  EXPECT_EQ(st::U16(h, 186 + 2), 5);      // former 2 -> former 9, now 5
-  EXPECT_EQ(st::U16(h, 4 * 186), 2);
-  EXPECT_EQ(st::U16(h, 5 * 186), 0);      // out of range cleared
+  EXPECT_EQ(vt::Header(h, 2).NextReply, 5);  // former 2 -> former 9, now 5
+  EXPECT_EQ(vt::Header(h, 5).ReplyTo, 2);
+  EXPECT_EQ(vt::Header(h, 6).ReplyTo, 0);  // out of range cleared
   EXPECT_EQ(board.NextRead(0, 1), 5);
   EXPECT_EQ(board.NextRead(1, 1), 7);
   EXPECT_EQ(board.NextRead(2, 1), 0);
@@ -175,8 +179,8 @@ TEST_F(SorrelRun, LinkingDuringPackingSkipsTheRemovedMessages) {
   board.Run({"-LINKALL"});
   std::string h = board.Headers(1);
   ASSERT_EQ(board.Count(1), 2u);
-  EXPECT_EQ(st::U16(h, 2), 2);
-  EXPECT_EQ(st::U16(h, 186), 1);
+  EXPECT_EQ(vt::Header(h, 1).NextReply, 2);
+  EXPECT_EQ(vt::Header(h, 2).ReplyTo, 1);
 }
 
 TEST_F(SorrelRun, EveryMessageDeletedRemovesTheFilesAndResetsNextRead) {
@@ -187,7 +191,7 @@ TEST_F(SorrelRun, EveryMessageDeletedRemovesTheFilesAndResetsNextRead) {
   board.Write();
   board.SetNextRead(0, 1, 3);
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Gone...\rPacking   Gone...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Gone...\rPacking   Gone...\n");
   EXPECT_FALSE(vt::FileExists(board.HeaderPath(1)));
   EXPECT_FALSE(vt::FileExists(board.TextPath(1)));
   EXPECT_EQ(board.NextRead(0, 1), 1);
@@ -208,8 +212,8 @@ TEST_F(SorrelRun, ThreeThousandMessagesInThreePieces) {
   for (size_t n = 1; n <= 2000; ++n) {
     size_t old = (n - 1) / 2 * 3 + (n - 1) % 2 + 2;  // former number
     ASSERT_EQ(board.TextOf(1, n), Packed(msgs[old - 1].text)) << n;
-    ASSERT_EQ(st::U16(h, (n - 1) * 186), n - 1) << n;
-    ASSERT_EQ(st::U16(h, (n - 1) * 186 + 2), n == 2000 ? 0 : n + 1) << n;
+    ASSERT_EQ(vt::Header(h, n).ReplyTo, n - 1) << n;
+    ASSERT_EQ(vt::Header(h, n).NextReply, n == 2000 ? 0 : n + 1) << n;
   }
 }
 
@@ -228,7 +232,7 @@ TEST_F(SorrelRun, TextsAreCopiedInPiecesAndShortTextsKeepWhatWasThere) {
   EXPECT_EQ(board.TextOf(1, 1), msgs[1].text);
   EXPECT_EQ(board.TextOf(1, 2), std::string(99, 'b') + '\0');
   EXPECT_EQ(board.TextOf(1, 3), std::string(65536, 'c') + std::string(9, 'c') + '\0');
-  EXPECT_EQ(st::U32(h, 3 * 186 + 8), 3u);
+  EXPECT_EQ(vt::Header(h, 4).TextLength, 3);
   EXPECT_EQ(board.TextOf(1, 4), std::string("en\0", 3));
   EXPECT_EQ(board.Texts(1).size(), 65536u + 100 + 65546 + 3);
 }
@@ -266,7 +270,7 @@ TEST_F(SorrelRun, FastMailRecordsFollowTheRule) {
   // The key of the first record is that of SYSOP.
   std::string fast = vt::ReadFile(board.dir / "MSG/MSGFAST.BBS");
   uint8_t sysop[36] = {5, 'S', 'Y', 'S', 'O', 'P'};
-  EXPECT_EQ(st::U32(fast, 0), GetPasStringCRC(sysop));
+  EXPECT_EQ(vt::RecordAt<MsgFastRecord>(fast, 0).NameKey, GetPasStringCRC(sysop));
 }
 
 TEST_F(SorrelRun, AttachmentsOfDeletedMessagesAreErased) {
@@ -301,6 +305,27 @@ TEST_F(SorrelRun, AttachmentsOfDeletedMessagesAreErased) {
   EXPECT_EQ(board.Count(1), 1u);
 }
 
+TEST_F(SorrelRun, AttachmentNamedWithForwardSlashesIsErasedWhereItLies) {
+  vt::MakeDirs(board.dir / "ATTACH/~@000001");
+  vt::WriteFile(board.dir / "ATTACH/~@000001/REPORT.ZIP", "r");
+  vt::WriteFile(board.dir / "REPORT.ZIP", "same name in the current directory");
+  board.config.attachPath = "ATTACH\\";
+  // A host path on POSIX; a Windows temporary directory would not fit the
+  // subject's 72 characters, so there the path relative to the board.
+  std::string where = vt::HostIsPosix() ? board.dir.Path() : "";
+  std::vector<Msg> msgs(2);
+  msgs[0].attribute = 0x01;
+  msgs[0].attribute2 = 0x04;
+  msgs[0].subject = where + "ATTACH/~@000001/REPORT.ZIP";
+  board.areas.push_back({.flags = 0x20, .msgs = msgs});
+  board.Write();
+  board.Run({});
+  EXPECT_FALSE(vt::FileExists(board.dir / "ATTACH/~@000001/REPORT.ZIP"));
+  EXPECT_FALSE(vt::FileExists(board.dir / "ATTACH/~@000001"));
+  EXPECT_EQ(vt::ReadFile(board.dir / "REPORT.ZIP"), "same name in the current directory");
+  EXPECT_EQ(board.Count(1), 1u);
+}
+
 TEST_F(SorrelRun, CleanupRemovesOldBoardsAndLoneFiles) {
   board.Users({"SYSOP", "ANN"});
   board.areas.push_back({.msgs = Numbered(2)});
@@ -317,10 +342,10 @@ TEST_F(SorrelRun, CleanupRemovesOldBoardsAndLoneFiles) {
   auto r = board.Run({});
   EXPECT_TRUE(vt::FileExists(board.HeaderPath(2)));
   EXPECT_TRUE(vt::FileExists(board.HeaderPath(4)));
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
 
   r = board.Run({"-CLEANUP"});
-  EXPECT_EQ(st::Work(r.out),
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out),
             "Searching Area...\rSkipping  Area...\nDeleting Old Msg Board 2\nDeleting Old Msg Board 3\n");
   for (uint16_t a : {2, 3, 4}) {
     EXPECT_FALSE(vt::FileExists(board.HeaderPath(a))) << a;
@@ -338,7 +363,7 @@ TEST_F(SorrelRun, CountsNeedAnExistingFileAndDeletedMarkerGoes) {
   std::remove((board.dir / "MSG/MSGCOUNT.BBS").c_str());
   vt::WriteFile(board.dir / "MSG/MSGDLTD.BBS", "x");
   auto r = board.Run({});
-  EXPECT_EQ(st::Work(r.out), "Searching Area...\rSkipping  Area...\n");
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), "Searching Area...\rSkipping  Area...\n");
   EXPECT_FALSE(vt::FileExists(board.dir / "MSG/MSGCOUNT.BBS"));
   EXPECT_FALSE(vt::FileExists(board.dir / "MSG/MSGDLTD.BBS"));
 }
@@ -346,19 +371,52 @@ TEST_F(SorrelRun, CountsNeedAnExistingFileAndDeletedMarkerGoes) {
 TEST_F(SorrelRun, AreaTooLargeToNumberIsLeftAsItIs) {
   board.areas.push_back({.name = "Huge", .msgs = {}});
   board.Write();
-  std::string headers(65536 * 186, '\0');
+  std::string headers(65536 * sizeof(MessageHeader), '\0');
   vt::WriteFile(board.HeaderPath(1), headers);
   vt::WriteFile(board.TextPath(1), "");
   auto r = board.Run({});
-  EXPECT_NE(st::Work(r.out).find("holds 65536 messages, more than 65535: not packed"), std::string::npos);
+  EXPECT_NE(vt::Work(vt::kSorrel, r.out).find("holds 65536 messages, more than 65535: not packed"), std::string::npos);
+  EXPECT_EQ(r.status, 2) << "an area not packed is work left undone";
   EXPECT_EQ(board.Headers(1).size(), headers.size());
   EXPECT_EQ(board.MsgCount()[0], 0);
+}
+
+// Status 0 only when everything asked was done: a board's normal absences
+// do not count, a failure counts and is written to the log.
+TEST_F(SorrelRun, ExitStatusAndLoggedFailures) {
+  std::vector<Msg> msgs = Numbered(3);
+  msgs[0].attribute = 0x01;
+  board.areas.push_back({.name = "Busy", .msgs = msgs});
+  board.Write();
+  std::remove((board.dir / "MSG/MSGCOUNT.BBS").c_str());
+  const std::string noReplies = std::string(std::strerror(ENOENT)) + " opening " + board.config.msgPath + "MSGREPLY.BBS";
+  // No MSGCOUNT.BBS and no MSGREPLY.BBS yet: said as always, no failure.
+  const std::string foreign = board.AreaDir(1) + "MH00001.NEW";
+  vt::WriteFile(foreign, "not ours");
+  auto r = board.Run({"-LINK", "-N2"});
+  EXPECT_EQ(r.status, 2);
+  const std::string refused = "File exists creating " + board.config.msgPath + "AREA1\\MH00001.NEW";
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out), noReplies + "\nSearching Busy...\rPacking   Busy..." + refused + "\n\n");
+  EXPECT_NE(board.Log().find("  " + refused + "\r\n"), std::string::npos) << board.Log();
+  EXPECT_EQ(board.Log().find("MSGREPLY"), std::string::npos) << "a normal absence is not logged";
+
+  std::remove(foreign.c_str());
+  r = board.Run({"-LINK"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(board.Count(1), 2u);
+
+  std::remove((board.dir / "MESSAGES.VLM").c_str());
+  r = board.Run({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(board.Log().find("  " + std::string(std::strerror(ENOENT)) + " opening " + board.dir.Board() +
+                             "MESSAGES.VLM\r\n"),
+            std::string::npos);
 }
 
 TEST_F(SorrelRun, HelpText) {
   board.Write();
   auto r = board.Run({"-?"});
-  EXPECT_EQ(st::Work(r.out),
+  EXPECT_EQ(vt::Work(vt::kSorrel, r.out),
             "\n                   SORREL always Compresses/Renumbers the Message Base\n"
             " -CLEANUP          Cleans up unused message boards\n"
             " -LINK             Links reply chains in messages with new Echomail/Netmail\n"

@@ -9,6 +9,7 @@
 
 #include "dates.h"
 #include "platform.h"
+#include "records.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -67,28 +68,22 @@ void PutU32(std::string &bytes, size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-void PutPas(std::string &bytes, size_t offset, const std::string &text) {
-  if (bytes.size() < offset + 1 + text.size()) bytes.resize(offset + 1 + text.size());
-  bytes[offset] = static_cast<char>(text.size());
-  std::memcpy(&bytes[offset + 1], text.data(), text.size());
-}
-
 std::string ConfigBytes(const BoardConfig &c) {
-  std::string b(6144, '\0');
-  PutPas(b, 452, c.msgPath);
-  PutPas(b, 757, c.userPath);
-  PutPas(b, 1001, c.logName);
-  PutPas(b, 1062, c.attachPath);
-  PutPas(b, 1184, c.fastIndexPath);
-  return b;
+  ConfigRecord r{};
+  SetPas(r.MsgBaseDir, c.msgPath);
+  SetPas(r.UserBaseDir, c.userPath);
+  SetPas(r.MaintLogName, c.logName);
+  SetPas(r.FileAttachPath, c.attachPath);
+  SetPas(r.FastIndexPath, c.fastIndexPath);
+  return AsBytes(r);
 }
 
 std::string ConstantBytes(const BoardConfig &c) {
-  std::string b(1609, '\0');
-  PutU16(b, 159, c.maxMsgAreas);
-  PutU16(b, 161, c.maxFileAreas);
-  PutU16(b, 181, c.constantFlags);
-  return b;
+  ConstantRecord r{};
+  r.MaxMsgAreas = c.maxMsgAreas;
+  r.MaxFileAreas = c.maxFileAreas;
+  r.ConstantFlags = c.constantFlags;
+  return AsBytes(r);
 }
 
 void WriteBoard(const std::string &dir, const BoardConfig &c) {

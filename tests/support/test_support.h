@@ -36,10 +36,10 @@ std::string ReadFile(const std::string &path);  // empty when missing
 bool FileExists(const std::string &path);
 void MakeDirs(const std::string &path);
 
-// Little-endian packing for building records.
+// Little-endian words at an offset, for files that are plain arrays of them;
+// records are built from their declarations (records.h).
 void PutU16(std::string &bytes, size_t offset, uint16_t v);
 void PutU32(std::string &bytes, size_t offset, uint32_t v);
-void PutPas(std::string &bytes, size_t offset, const std::string &text);
 template <typename T>
 std::string AsBytes(const T &record) {
   return std::string(reinterpret_cast<const char *>(&record), sizeof record);
