@@ -46,12 +46,13 @@ void Announce(const std::string &text) {
 }
 
 // A step that another program may refuse for a moment (on Windows a file
-// that is open elsewhere cannot be renamed) is tried a few times more.
+// that the board holds open for one append cannot be renamed, nor opened
+// denying others to write) is tried again for up to half a second.
 template <typename Step>
 int Retried(Step step) {
   for (int attempt = 0;; ++attempt) {
     if (step()) return 1;
-    if (errno != EACCES || attempt == 4) return 0;
+    if (errno != EACCES || attempt == 25) return 0;
     plat::SleepMilliseconds(20);
   }
 }
@@ -285,7 +286,11 @@ int CarryHeadersBack(const AreaFiles &files, const PackJournal &c) {
     }
   }
   live.reset();
-  plat::UniqueFile out(plat::OpenFile(files.header, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+  plat::UniqueFile out;
+  Retried([&] {
+    out.reset(plat::OpenFile(files.header, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+    return out != nullptr;
+  });
   if (!out) {
     PrintFileFailure("opening", files.header);
     return 0;
@@ -392,7 +397,10 @@ int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
       text.resize(static_cast<size_t>(length));
       if (!ReadAt(oldText.get(), h.TextStart, text.data(), text.size())) break;
       if (!liveText) {
-        liveText.reset(plat::OpenFile(files.text, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+        Retried([&] {
+          liveText.reset(plat::OpenFile(files.text, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+          return liveText != nullptr;
+        });
         header.reset(plat::OpenFile(files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
         if (!liveText || !header) {
           PrintFileFailure("opening", !liveText ? files.text : files.header);

@@ -1,15 +1,15 @@
 // A second process that posts into a message area the way the board does,
 // for the tests of packing on a live board:
 //
-//   board_poster <header file> <text file> <first> <count> <pause ms> <seconds>
+//   board_poster <header file> <text file> <first> <count> <pause ms> <seconds> <stop file>
 //
 // Post n has the subject "post n" and a text that names it; every third one
 // is marked deleted, so that each packing run has something to remove.  A
 // post appends its text to the text file, then its header to the header file
 // with TextStart where the text landed, each file opened by name for its
 // append and never created; a refused append is made again a moment later.
-// Stops after `count` posts or `seconds`, whichever comes first, and prints
-// how many posts it made.
+// Stops after `count` posts, after `seconds`, or once the stop file exists,
+// whichever comes first, and prints how many posts it made.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,15 +39,16 @@ bool Append(const std::string &path, const std::string &bytes, uint64_t &at) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 7) {
-    std::fprintf(stderr, "usage: board_poster <header> <text> <first> <count> <pause ms> <seconds>\n");
+  if (argc != 8) {
+    std::fprintf(stderr, "usage: board_poster <header> <text> <first> <count> <pause ms> <seconds> <stop file>\n");
     return 2;
   }
   long first = std::atol(argv[3]), count = std::atol(argv[4]);
   unsigned pause = static_cast<unsigned>(std::atoi(argv[5]));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[6]));
   long made = 0;
-  for (long n = first; n < first + count && std::chrono::steady_clock::now() < deadline; ++n) {
+  for (long n = first; n < first + count && std::chrono::steady_clock::now() < deadline && !vt::FileExists(argv[7]);
+       ++n) {
     std::string subject = "post " + std::to_string(n);
     std::string text = "text of " + subject + std::string(size_t(n % 7) * 10, '.') + "|";
     uint64_t start = 0, at = 0;
