@@ -225,7 +225,8 @@ class DirectorySearch {
 };
 
 #ifdef VLM_TEST_HOOKS
-// Test hooks, compiled into the test builds only.
+// Test hooks, compiled only into the test builds (the shipped programs
+// neither contain them nor read VLM_FAULT_*, VLM_SYNC or VLM_RECORD_DISK).
 //
 // Fault injection.  Every file operation that changes the disk (opening for
 // writing, writing, appending, flushing, closing a written file, truncating,

@@ -1,6 +1,7 @@
 // Pieces of the platform layer that are the same on every host: the
-// fault-injection counter, the board's path length limit and the calendar
-// conversions.  Only the platform implementations include this header.
+// fault-injection counter (test builds only), the board's path length limit
+// and the calendar conversions.  Only the platform implementations include
+// this header.
 #pragma once
 
 #include <cstddef>

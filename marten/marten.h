@@ -57,8 +57,12 @@ extern int32_t FastIndexPointers[kIndexPointerCount];
 
 // Attempts at the system information lock before GetSysInfo gives up.
 inline constexpr int kSysInfoLockAttempts = 17;
-// Seconds between two lock attempts; tests shorten it.
+// Seconds between two lock attempts.
+inline constexpr unsigned kSysInfoRetrySeconds = 2;
+#ifdef VLM_TEST_HOOKS
+// The wait between two attempts in a test build; tests shorten it.
 extern unsigned SysInfoRetrySeconds;
+#endif
 
 // SYSINFO.BBS held open with its record locked, from GetSysInfo until
 // PutSysInfo; dropped on any other path, it unlocks the record and closes

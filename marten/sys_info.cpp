@@ -8,9 +8,15 @@
 #include "marten.h"
 #include "startup.h"
 
-unsigned SysInfoRetrySeconds = 2;
+#ifdef VLM_TEST_HOOKS
+unsigned SysInfoRetrySeconds = kSysInfoRetrySeconds;
+#endif
 
 namespace {
+
+#ifndef VLM_TEST_HOOKS
+constexpr unsigned SysInfoRetrySeconds = kSysInfoRetrySeconds;
+#endif
 
 constexpr int64_t kRecordBytes = sizeof(SysInfoRecord);
 

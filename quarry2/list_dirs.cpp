@@ -29,7 +29,9 @@ std::string SecurityValue(const char *name) {
 
 }  // namespace
 
+#ifdef VLM_TEST_HOOKS
 void ResetSecurityRange() { SecurityRead = false; }
+#endif
 
 int FilePathAllowed(FilePathRecord &record) {
   if (!SecurityRead) {

@@ -8,5 +8,7 @@ void ListDirs();
 int FilePathAllowed(FilePathRecord &record);
 void ShowHelp();
 void Quarry2Work();
+#ifdef VLM_TEST_HOOKS
 // Forgets the security range, so the next filter call reads it again (tests).
 void ResetSecurityRange();
+#endif

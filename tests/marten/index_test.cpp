@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -276,43 +277,83 @@ TEST_F(MartenIndex, WriteFailuresOfTheBuildAreReported) {
   for (const char *name : {"ONE.TXT", "TWO.TXT", "THREE.TXT"}) vt::WriteFile(dir / ("AREA/" + std::string(name)), "x");
   WriteAreas({dir.Board() + "AREA\\"});
   const std::string sysInfo(sizeof(SysInfoRecord), '\x11');
+  const std::string indexName = dir.Board() + "FFIDX.BBS", sysInfoName = dir.Board() + "SYSINFO.BBS";
+  const std::string head = "Building Fast Find Index...\n", eio = std::strerror(EIO);
+
+  // An undisturbed build: what it writes and how many disk changes it makes.
   vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
-  const std::string indexName = dir.Board() + "FFIDX.BBS";
+  ASSERT_EQ(Build(), head);
+  const long operations = plat::FaultOperationCount();
+  const std::string index = vt::ReadFile(dir / "FFIDX.BBS"), stored = vt::ReadFile(dir / "SYSINFO.BBS");
+  ASSERT_EQ(index.size(), 60u);
+  ASSERT_NE(stored, sysInfo);
 
-  // Operations: 1 creating the index, 2-4 its three records, 5 opening
-  // SYSINFO.BBS, 6 writing it back, 7 closing it, 8 closing the index.
-  plat::SetFaultInjection(3, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + indexName + "\n");
-  // Nothing is appended after the failed record, so the index holds whole
-  // records only; the total still describes the areas.
-  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), sizeof(FastIndexRecord));
-  EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS").substr(40, 4), std::string("\0\0\0\0", 4));
+  // Each of them fails in turn; every failure is reported, the index holds
+  // whole records only, and nothing is appended after a failed record.
+  bool sawRecord = false, sawIndexClose = false, sawSysInfo = false;
+  for (long at = 1; at <= operations; ++at) {
+    SCOPED_TRACE("operation " + std::to_string(at));
+    vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
+    plat::SetFaultInjection(at, plat::FaultAction::FaultFail);
+    std::string out = Build();
+    std::string nowIndex = vt::ReadFile(dir / "FFIDX.BBS"), nowSysInfo = vt::ReadFile(dir / "SYSINFO.BBS");
+    if (out == head + eio + " opening " + indexName + "\n") {
+      EXPECT_EQ(nowSysInfo, sysInfo);
+    } else if (out == head + "Error " + eio + " writing to " + indexName + "\n") {
+      ASSERT_EQ(nowIndex.size() % sizeof(FastIndexRecord), 0u);
+      ASSERT_EQ(index.compare(0, nowIndex.size(), nowIndex), 0) << "a prefix of the whole index";
+      (nowIndex.size() < index.size() ? sawRecord : sawIndexClose) = true;
+      EXPECT_EQ(nowSysInfo, stored) << "the total still describes the areas";
+    } else if (out == head + "Failed Opening SYSINFO.BBS\n") {
+      EXPECT_EQ(nowIndex, index);
+      EXPECT_EQ(nowSysInfo, sysInfo);
+    } else {
+      ASSERT_EQ(out, head + "Error " + eio + " writing to " + sysInfoName + "\n");
+      EXPECT_EQ(nowIndex, index);
+      if (nowSysInfo == sysInfo) {
+        sawSysInfo = true;
+      } else {
+        EXPECT_EQ(nowSysInfo, stored) << "only a failed close may leave the record written";
+      }
+      // The lock went with the failure: the record can be had again.
+      plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+      SysInfoFile f;
+      SysInfoRecord record;
+      EXPECT_EQ(GetSysInfo(f, record), 1);
+      EXPECT_EQ(PutSysInfo(f, record), 1);
+    }
+  }
+  EXPECT_TRUE(sawRecord && sawIndexClose && sawSysInfo) << sawRecord << sawIndexClose << sawSysInfo;
 
-  vt::WriteFile(dir / "SYSINFO.BBS", sysInfo);
-  plat::SetFaultInjection(6, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + dir.Board() +
-                         "SYSINFO.BBS\n");
-  EXPECT_EQ(vt::ReadFile(dir / "SYSINFO.BBS"), sysInfo);
-  EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS").size(), 60u);
-  // The lock went with the failed write: the record can be had again.
-  SysInfoFile f;
-  SysInfoRecord record;
-  EXPECT_EQ(GetSysInfo(f, record), 1);
-  EXPECT_EQ(PutSysInfo(f, record), 1);
-
-  plat::SetFaultInjection(8, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Build(), "Building Fast Find Index...\nError Input/output error writing to " + indexName + "\n");
-
-  // The sort: a failed write-back is reported and the table still written.
-  // Operations: 1 opening the index, 2 writing it back, 3 creating FFPTR.BBS,
-  // 4 its entries.
-  plat::SetFaultInjection(2, plat::FaultAction::FaultFail);
-  std::filesystem::remove(dir / "FFPTR.BBS");
-  EXPECT_EQ(Sort(), "Sorting Fast Find Index...\nError Writing " + indexName + "\n\n");
-  EXPECT_EQ(vt::ReadFile(dir / "FFPTR.BBS").size(), 2920u);
-  plat::SetFaultInjection(4, plat::FaultAction::FaultFail);
-  EXPECT_EQ(Sort(), "Sorting Fast Find Index...\nError Input/output error writing to " + dir.Board() +
-                        "FFPTR.BBS\n\n");
+  // The sort likewise: a failed write-back is reported and the table still
+  // written; a failed table is reported.
+  plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+  ASSERT_EQ(Sort(), "Sorting Fast Find Index...\n\n");
+  const long sortOperations = plat::FaultOperationCount();
+  const std::string sorted = vt::ReadFile(dir / "FFIDX.BBS"), table = vt::ReadFile(dir / "FFPTR.BBS");
+  ASSERT_EQ(table.size(), 2920u);
+  bool sawWriteBack = false, sawTable = false;
+  for (long at = 1; at <= sortOperations; ++at) {
+    SCOPED_TRACE("sort operation " + std::to_string(at));
+    vt::WriteFile(dir / "FFIDX.BBS", index);
+    std::filesystem::remove(dir / "FFPTR.BBS");
+    plat::SetFaultInjection(at, plat::FaultAction::FaultFail);
+    std::string out = Sort();
+    std::string nowTable = vt::ReadFile(dir / "FFPTR.BBS");
+    if (out == "Sorting Fast Find Index...\n" + eio + " opening " + indexName + "\n\n") {
+      EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS"), index);
+    } else if (out == "Sorting Fast Find Index...\nError Writing " + indexName + "\n\n") {
+      EXPECT_EQ(nowTable, table);
+      sawWriteBack = true;
+    } else {
+      EXPECT_EQ(vt::ReadFile(dir / "FFIDX.BBS"), sorted);
+      if (out == "Sorting Fast Find Index...\nError " + eio + " writing to " + dir.Board() + "FFPTR.BBS\n\n")
+        sawTable = true;
+      else
+        EXPECT_EQ(out, "Sorting Fast Find Index...\n" + eio + " opening " + dir.Board() + "FFPTR.BBS\n\n");
+    }
+  }
+  EXPECT_TRUE(sawWriteBack && sawTable) << sawWriteBack << sawTable;
 }
 
 }  // namespace

@@ -59,9 +59,9 @@ class SysInfo : public ::testing::Test {
  protected:
   void SetUp() override {
     SystemPath = dir.Board();
-    SysInfoRetrySeconds = 2;
+    SysInfoRetrySeconds = kSysInfoRetrySeconds;
   }
-  void TearDown() override { SysInfoRetrySeconds = 2; }
+  void TearDown() override { SysInfoRetrySeconds = kSysInfoRetrySeconds; }
 
   // GetSysInfo and PutSysInfo with nothing changed: what the file then holds.
   std::string ReadAndWriteBack() {

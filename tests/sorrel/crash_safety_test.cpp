@@ -96,6 +96,37 @@ INSTANTIATE_TEST_SUITE_P(Modes, CrashSafetyEvery, ::testing::Values("exit", "fai
                            return std::string(info.param) == "exit" ? "ProcessEnds" : "OperationFails";
                          });
 
+// The shipped program contains no fault hook: with VLM_FAULT_* set it packs
+// the board, prints and leaves exactly what an undisturbed run does.
+TEST(CrashSafety, ShippedSorrelIgnoresTheFaultHook) {
+  // The console output with the board's own directory taken out.
+  auto output = [](const st::Board &b, std::string out) {
+    for (size_t at; (at = out.find(b.dir.Board())) != std::string::npos;) out.replace(at, b.dir.Board().size(), "<board>");
+    return out;
+  };
+  Snapshot want;
+  std::string wantOut;
+  {
+    st::Board b;
+    Build(b);
+    vt::RunResult r = b.Run(kArgs);
+    ASSERT_EQ(r.status, 0);
+    wantOut = output(b, r.out);
+    want = Files(b);
+  }
+  ASSERT_NE(vt::Work(vt::kSorrel, wantOut).rfind("<frame missing>", 0), 0u) << wantOut;
+  for (long at = 1; at <= 4; ++at) {
+    SCOPED_TRACE("VLM_FAULT_AT=" + std::to_string(at));
+    st::Board b;
+    Build(b);
+    b.exe = SORREL_RELEASE_EXE;
+    vt::RunResult r = RunWithFault(b, at, "exit");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(output(b, r.out), wantOut);
+    EXPECT_EQ(Diff(Files(b), want), "");
+  }
+}
+
 // Files that are not provably ours stop packing instead of being overwritten.
 TEST(CrashSafety, ForeignFilesUnderOurNamesAreNeverTouched) {
   st::Board b;

@@ -193,9 +193,10 @@ class Board {
     // No test here is about what survives a power cut: syncs are left out.
     std::map<std::string, std::string> env{{"VLM", dir.Board()}, {"TASK", ""}, {"TZ", "GMT0"}, {"VLM_SYNC", "off"}};
     for (const auto &[k, v] : extra) env[k] = v;
-    return vt::Run(SORREL_EXE, args, dir.Path(), env);
+    return vt::Run(exe, args, dir.Path(), env);
   }
 
+  std::string exe = SORREL_EXE;  // the test build, or the shipped program
   vt::TempDir dir;
   vt::BoardConfig config;
   std::vector<Area> areas;

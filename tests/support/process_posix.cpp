@@ -3,46 +3,122 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "test_support.h"
 
+extern char **environ;
+
 namespace vt {
+namespace {
+
+// What the child reports through the report pipe when it cannot become the
+// program: the step that failed and its errno.
+struct StartFailure {
+  int step = 0;  // 1 changing directory, 2 executing
+  int error = 0;
+};
+
+// The process's environment with the requested changes, as NAME=VALUE texts.
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string> &changes) {
+  std::vector<std::string> entries;
+  for (char **e = environ; *e; ++e) {
+    std::string entry(*e);
+    if (!changes.count(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+  }
+  for (const auto &[name, value] : changes)
+    if (!value.empty()) entries.push_back(name + "=" + value);
+  return entries;
+}
+
+}  // namespace
 
 RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::map<std::string, std::string> &env) {
   RunResult result;
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return result;
-  pid_t pid = fork();
+  // Everything the child needs is made before the fork: a test may run
+  // programs from two threads, and a forked child may only make async-safe
+  // calls.
+  std::vector<std::string> environment = ChildEnvironment(env);
+  std::vector<char *> envp, argv;
+  for (std::string &e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  argv.push_back(const_cast<char *>(exe.c_str()));
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+
+  // Both pipes are closed on exec, so no other child started meanwhile keeps
+  // an end open; the report pipe then reads its end exactly when the
+  // program started.
+  int output[2], report[2];
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    result.error = std::string("pipe: ") + std::strerror(errno);
+  } else if (pipe2(report, O_CLOEXEC) != 0) {
+    result.error = std::string("pipe: ") + std::strerror(errno);
+    close(output[0]);
+    close(output[1]);
+  }
+  if (!result.error.empty()) {
+    ADD_FAILURE() << "could not start " << exe << ": " << result.error;
+    return result;
+  }
+
+  pid_t pid = -1;
+  // A refused fork (no process slot or memory for a moment) is tried again.
+  for (int attempt = 1; attempt <= 5; ++attempt) {
+    pid = fork();
+    if (pid >= 0 || (errno != EAGAIN && errno != ENOMEM)) break;
+    usleep(100000u * attempt);
+  }
   if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    int devnull = open("/dev/null", O_RDONLY);
+    StartFailure failure;
+    dup2(output[1], 1);
+    int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (devnull >= 0) dup2(devnull, 0);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-    for (const auto &[name, value] : env) {
-      if (value.empty())
-        unsetenv(name.c_str());
-      else
-        setenv(name.c_str(), value.c_str(), 1);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+      failure = {1, errno};
+    } else {
+      execve(exe.c_str(), argv.data(), envp.data());
+      failure = {2, errno};
     }
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(exe.c_str()));
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
+    ssize_t written = write(report[1], &failure, sizeof failure);
+    (void)written;
     _exit(127);
   }
-  close(pipeFds[1]);
+  int forkError = errno;
+  close(output[1]);
+  close(report[1]);
+  if (pid < 0) {
+    close(output[0]);
+    close(report[0]);
+    result.error = std::string("fork: ") + std::strerror(forkError);
+    ADD_FAILURE() << "could not start " << exe << ": " << result.error;
+    return result;
+  }
+
   char buf[4096];
   ssize_t n;
-  while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) result.out.append(buf, static_cast<size_t>(n));
-  close(pipeFds[0]);
+  while ((n = read(output[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) result.out.append(buf, static_cast<size_t>(n));
+  close(output[0]);
+  StartFailure failure;
+  while ((n = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (n == static_cast<ssize_t>(sizeof failure)) {
+    result.error = std::string(failure.step == 1 ? "changing to " + cwd : "executing") + ": " +
+                   std::strerror(failure.error);
+    ADD_FAILURE() << "could not start " << exe << ": " << result.error;
+    return result;
+  }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

@@ -15,10 +15,13 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "test_support.h"
 
@@ -100,21 +103,50 @@ struct HandleOwner {
   }
 };
 
+// The system's text for an error number, without its line end.
+std::string ErrorText(DWORD error) {
+  char *text = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+  std::string out = n && text ? std::string(text, n) : std::string();
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+    out.pop_back();
+  return "error " + std::to_string(error) + (out.empty() ? "" : " (" + out + ")");
+}
+
+// Errors that starting the same program again cannot mend: it, or the
+// directory to run it in, is missing or no program.  Anything else (short
+// of memory or handles, a new process that the emulator could not bring up
+// under load) may pass a moment later.
+bool FinalStartError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_INVALID_PARAMETER:
+      return true;
+    default:
+      return false;
+  }
+}
+
+constexpr int kStartAttempts = 5;
+
+// A child inherits every inheritable handle of this process, also those a
+// second thread has just made for its own child: the handles for a child are
+// inheritable only while this lock is held, from their making until they are
+// closed after the start, so each child holds exactly its own pipe end.
+std::mutex StartLock;
+
 }  // namespace
 
 RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::map<std::string, std::string> &env) {
   RunResult result;
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HandleOwner readEnd, writeEnd, input, errors;
-  if (!CreatePipe(&readEnd.h, &writeEnd.h, &inherit, 0)) return result;
-  SetHandleInformation(readEnd.h, HANDLE_FLAG_INHERIT, 0);
-  input.h = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-  HANDLE parentErrors = GetStdHandle(STD_ERROR_HANDLE);
-  if (parentErrors && parentErrors != INVALID_HANDLE_VALUE)
-    DuplicateHandle(GetCurrentProcess(), parentErrors, GetCurrentProcess(), &errors.h, 0, TRUE,
-                    DUPLICATE_SAME_ACCESS);
-
   std::string program = WindowsProgramPath(exe);
   std::string commandLine = QuoteArgument(program);
   for (const std::string &a : args) commandLine += " " + QuoteArgument(a);
@@ -122,35 +154,63 @@ RunResult Run(const std::string &exe, const std::vector<std::string> &args, cons
   commandBuffer.push_back('\0');
   std::string block = EnvironmentBlock(env);
 
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.h;
-  startup.hStdOutput = writeEnd.h;
-  startup.hStdError = errors.h != INVALID_HANDLE_VALUE ? errors.h : writeEnd.h;
-  PROCESS_INFORMATION process;
-  std::memset(&process, 0, sizeof process);
-  if (!CreateProcessA(program.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0, block.data(),
-                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
-    result.status = 127;  // as a failed start reports on POSIX
+  HandleOwner readEnd, processHandle, threadHandle;
+  {
+    std::lock_guard<std::mutex> lock(StartLock);
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HandleOwner writeEnd, input, errors;
+    if (!CreatePipe(&readEnd.h, &writeEnd.h, &inherit, 0)) {
+      result.error = "CreatePipe failed: " + ErrorText(GetLastError());
+    } else {
+      SetHandleInformation(readEnd.h, HANDLE_FLAG_INHERIT, 0);
+      input.h =
+          CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+      HANDLE parentErrors = GetStdHandle(STD_ERROR_HANDLE);
+      if (parentErrors && parentErrors != INVALID_HANDLE_VALUE)
+        DuplicateHandle(GetCurrentProcess(), parentErrors, GetCurrentProcess(), &errors.h, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS);
+
+      STARTUPINFOA startup;
+      std::memset(&startup, 0, sizeof startup);
+      startup.cb = sizeof startup;
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = input.h;
+      startup.hStdOutput = writeEnd.h;
+      startup.hStdError = errors.h != INVALID_HANDLE_VALUE ? errors.h : writeEnd.h;
+      PROCESS_INFORMATION process;
+      for (int attempt = 1;; ++attempt) {
+        std::memset(&process, 0, sizeof process);
+        if (CreateProcessA(program.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, 0, block.data(),
+                           cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
+          processHandle.h = process.hProcess;
+          threadHandle.h = process.hThread;
+          // A start that passed only when tried again is shown in the log.
+          if (attempt > 1) std::fprintf(stderr, "started %s at attempt %d after %s\n", program.c_str(), attempt,
+                                        result.error.c_str());
+          break;
+        }
+        DWORD error = GetLastError();
+        result.error = "CreateProcess failed " + std::to_string(attempt) + " time(s), last with " + ErrorText(error);
+        if (FinalStartError(error) || attempt == kStartAttempts) break;
+        Sleep(100 * attempt);
+      }
+    }
+    // Leaving the block closes our copies of the child's handles: only the
+    // child may hold the pipe's write end, or reading never ends.
+  }
+  if (processHandle.h == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "could not start " << program << ": " << result.error;
     return result;
   }
-  HandleOwner processHandle, threadHandle;
-  processHandle.h = process.hProcess;
-  threadHandle.h = process.hThread;
-  // Only the child may hold the pipe's write end, or reading never ends.
-  writeEnd.Reset();
-  input.Reset();
-  errors.Reset();
+  result.error.clear();
 
   std::string raw;
   char buf[4096];
   DWORD n = 0;
   while (::ReadFile(readEnd.h, buf, sizeof buf, &n, nullptr) && n > 0) raw.append(buf, n);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  WaitForSingleObject(processHandle.h, INFINITE);
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  GetExitCodeProcess(processHandle.h, &code);
   result.status = static_cast<int>(code);
 
   result.out.reserve(raw.size());

@@ -103,6 +103,15 @@ std::string ReadAll(FILE *f) {
   return s;
 }
 
+long CountFaultOperations(const std::function<RunResult(long at)> &run) {
+  long low = 1, high = 4096;  // low is reached, high is not
+  while (high - low > 1) {
+    long mid = (low + high) / 2;
+    (run(mid).status == 86 ? low : high) = mid;
+  }
+  return low;
+}
+
 std::string MaskLogTimes(const std::string &log) {
   std::string out = log;
   auto digit = [&](size_t i) { return i < out.size() && out[i] >= '0' && out[i] <= '9'; };

@@ -2,7 +2,9 @@
 // byte by byte, and running the programs as processes.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,13 +70,27 @@ plat::UniqueFile Open(const std::string &board, plat::Access access, plat::Share
 std::string ReadAll(FILE *f);
 
 struct RunResult {
-  int status = -1;
-  std::string out;  // standard output
+  // The status of a program that could not be started: no program exits
+  // with it, so a failed start is never taken for a program's exit status.
+  static constexpr int kNotStarted = INT_MIN;
+  int status = kNotStarted;
+  std::string out;    // standard output
+  std::string error;  // why the program could not be started; empty once it ran
 };
 // Runs a program with arguments in `cwd`; `env` entries are set for the
-// child (an empty value removes the variable).
+// child (an empty value removes the variable).  A start that the host
+// refuses for a passing reason (short of memory or processes) is tried again
+// a few times; a program that still cannot be started fails the calling
+// test with the reason and gives status kNotStarted.
 RunResult Run(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd,
               const std::map<std::string, std::string> &env = {});
+
+// The disk-changing operations of an undisturbed run of a test build, for
+// tests that make each of them fail in turn without knowing their number:
+// `run(at)` runs the program on a fresh board with VLM_FAULT_AT=at and
+// VLM_FAULT_MODE=exit.  The count is the last position that still ends the
+// process (status 86), found by halving.
+long CountFaultOperations(const std::function<RunResult(long at)> &run);
 
 // A log text with the digits of every entry's time ("> 14:05:09  ")
 // replaced by '#', so whole logs can be compared exactly.

@@ -373,14 +373,19 @@ namespace {
 TEST_F(TetherRun, FailedOrInterruptedWritesKeepTheMessages) {
   std::vector<Msg> msgs(3000, Msg{"Same"});
   WriteAreas({{"Busy", 0}});
+  std::string before;
+  auto runWithFault = [&](long at, const char *mode) {
+    std::remove((dir / "TETHER.LOG").c_str());
+    before = WriteHeaders(1, msgs);
+    Mark("\1");
+    return vt::Run(TETHER_EXE, {}, dir.Path(),
+                   {{"VLM", dir.Board()}, {"TASK", ""}, {"VLM_FAULT_AT", std::to_string(at)}, {"VLM_FAULT_MODE", mode}});
+  };
+  const long operations = vt::CountFaultOperations([&](long at) { return runWithFault(at, "exit"); });
   bool sawWriteError = false;
   for (const char *mode : {"fail", "exit"}) {
-    for (int at = 1; at <= 12; ++at) {
-      std::string before = WriteHeaders(1, msgs);
-      Mark("\1");
-      vt::RunResult r = vt::Run(TETHER_EXE, {}, dir.Path(),
-                                {{"VLM", dir.Board()}, {"TASK", ""}, {"VLM_FAULT_AT", std::to_string(at)},
-                                 {"VLM_FAULT_MODE", mode}});
+    for (long at = 1; at <= operations; ++at) {
+      vt::RunResult r = runWithFault(at, mode);
       std::string after = Headers(1);
       ASSERT_EQ(after.size(), before.size()) << mode << " " << at;
       for (size_t i = 0; i < 3000; ++i)
@@ -397,10 +402,12 @@ TEST_F(TetherRun, FailedOrInterruptedWritesKeepTheMessages) {
               << r.out;
           for (const std::string &text : LogTexts()) EXPECT_NE(text, "Linked Busy");
         }
+      } else {
+        EXPECT_EQ(r.status, 86);
       }
-      std::remove((dir / "TETHER.LOG").c_str());
     }
   }
+  std::printf("fail and exit at each of %ld operations\n", operations);
   EXPECT_TRUE(sawWriteError);
 }
 
