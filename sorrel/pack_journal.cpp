@@ -162,7 +162,7 @@ Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
   size_t signature = std::min(bytes.size(), sizeof kJournalSignature);
   // What a run stopped before its signature reached the disk left is ours
   // too: an empty file, or the beginning of the signature.
-  if (std::memcmp(bytes.data(), kJournalSignature, signature) != 0) return Stage::Foreign;
+  if (signature > 0 && std::memcmp(bytes.data(), kJournalSignature, signature) != 0) return Stage::Foreign;
   if (bytes.size() < size_t(kBodyAt)) return Stage::Early;
   std::memcpy(&c.progress, bytes.data() + kProgressAt, sizeof c.progress);
   JournalFiles recorded;

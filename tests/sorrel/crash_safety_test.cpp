@@ -146,8 +146,15 @@ TEST(CrashSafety, ForeignFilesUnderOurNamesAreNeverTouched) {
     EXPECT_EQ(after[name], before[name]) << name;
   EXPECT_EQ(vt::ReadFile(b.AreaDir(1) + "MH00001.NEW"), "someone else's");
   EXPECT_EQ(vt::ReadFile(b.AreaDir(2) + "MH00002.PKJ"), "not a journal");
-  // The area is left as it was: its count is that of its files.
+  // Each area left as it was keeps the count of its files and its fast
+  // mail records under the numbers it keeps.
   EXPECT_EQ(b.MsgCount()[0], 6);
+  EXPECT_EQ(b.MsgCount()[1], 3);
+  EXPECT_EQ(b.MsgCount()[3], 8);
+  std::vector<std::pair<uint16_t, uint16_t>> fast;
+  for (uint16_t area : {1, 3, 4})
+    for (uint16_t n = 1; n <= b.Count(area); ++n) fast.emplace_back(area, n);
+  EXPECT_EQ(b.FastMail(), fast);
 }
 
 }  // namespace

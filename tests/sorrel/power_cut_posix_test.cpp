@@ -22,8 +22,7 @@
 #include <sstream>
 #include <unordered_set>
 
-#include "crc32.h"
-#include "pack_journal.h"
+#include "journal_identities.h"
 #include "sorrel_crash.h"
 
 namespace {
@@ -197,12 +196,6 @@ int ObjectAt(const Model &m, uint64_t ino, size_t at) {
   return found;
 }
 
-uint32_t Crc(const char *p, size_t n) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < n; ++i) crc = UpdateCRC32(uint8_t(p[i]), crc);
-  return crc;
-}
-
 // One state written into the board's directory, its journals' identities
 // rewritten to the files now standing for the objects they named.
 void Materialize(const st::Board &b, const Model &m, const std::map<std::string, int> &names,
@@ -220,46 +213,18 @@ void Materialize(const st::Board &b, const Model &m, const std::map<std::string,
     else
       vt::WriteFile(b.dir / path, data[o]), placed[o] = path;
   }
-  auto identity = [&](JournalFile &file, size_t at) {
-    if (!file.Volume && !file.Index) return;
-    int o = ObjectAt(m, file.Index, at);
-    struct stat st;
-    if (o >= 0 && placed.count(o) && ::stat((b.dir / placed[o]).c_str(), &st) == 0) {
-      file.Volume = st.st_dev;
-      file.Index = st.st_ino;
-    } else {
-      file.Index = ~0ull;  // gone: stands for no file
-    }
-  };
-  constexpr size_t kFilesAt = 16 + sizeof(JournalProgress), kBodyAt = kFilesAt + sizeof(JournalFiles);
   for (const auto &[path, o] : names) {
-    if (o == kDirectory || path.size() < 4 || (path.compare(path.size() - 4, 4, ".PKJ") && path.compare(path.size() - 4, 4, ".PKC")))
-      continue;
-    std::string j = data[o];
-    if (j.size() >= kBodyAt) {
-      JournalFiles files;
-      std::memcpy(&files, &j[kFilesAt], sizeof files);
-      if (Crc(&j[kFilesAt], offsetof(JournalFiles, Sum)) == files.Sum) {
-        for (JournalFile &file : files.File) identity(file, written[o]);
-        std::memcpy(&j[kFilesAt], &files, sizeof files);
-        files.Sum = Crc(&j[kFilesAt], offsetof(JournalFiles, Sum));
-        std::memcpy(&j[kFilesAt], &files, sizeof files);
+    if (o == kDirectory || !st::IsJournalName(path)) continue;
+    vt::WriteFile(b.dir / path, st::RewriteJournalIdentities(data[o], [&](JournalFile &file) {
+      int named = ObjectAt(m, file.Index, written[o]);
+      struct stat st;
+      if (named >= 0 && placed.count(named) && ::stat((b.dir / placed[named]).c_str(), &st) == 0) {
+        file.Volume = st.st_dev;
+        file.Index = st.st_ino;
+      } else {
+        file.Index = ~0ull;  // gone: stands for no file
       }
-    }
-    if (j.size() >= kBodyAt + sizeof(PackJournalHead) + 4) {
-      size_t body = j.size() - kBodyAt - 4;
-      uint32_t stored;
-      std::memcpy(&stored, &j[j.size() - 4], 4);
-      if (Crc(&j[kBodyAt], body) == stored) {
-        PackJournalHead head;
-        std::memcpy(&head, &j[kBodyAt], sizeof head);
-        for (JournalFile &file : head.File) identity(file, written[o]);
-        std::memcpy(&j[kBodyAt], &head, sizeof head);
-        stored = Crc(&j[kBodyAt], body);
-        std::memcpy(&j[j.size() - 4], &stored, 4);
-      }
-    }
-    vt::WriteFile(b.dir / path, j);
+    }));
   }
 }
 
