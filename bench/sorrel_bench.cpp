@@ -177,6 +177,7 @@ double RenumberingSeconds(const fs::path &root) {
     UseBoard(root, 1);
     std::string lastComb = (root / "USERS" / "LASTCOMB.BBS").string();
     hLastComb = plat::OpenFile(lastComb, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
+    std::setvbuf(hLastComb, nullptr, _IONBF, 0);  // as the run reads it
     NumUsers = withUsers ? 10000 : 0;
     MessageRecord record{};
     std::ifstream(root / "MESSAGES.VLM", std::ios::binary).read(reinterpret_cast<char *>(&record), sizeof record);

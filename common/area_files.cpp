@@ -23,5 +23,6 @@ AreaFiles GetAreaFiles(uint16_t area) {
   f.journal = WithExtension(f.header, ".PKJ");
   f.committed = WithExtension(f.header, ".PKC");
   f.movedText = WithExtension(f.text, ".TMP");
+  f.directory = f.header.substr(0, f.header.find_last_of('\\') + 1);
   return f;
 }

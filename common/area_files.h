@@ -15,5 +15,6 @@ struct AreaFiles {
   // MTnnnnn.TMP: where packing of earlier versions moved the old texts
   // while it copied them.  sorrel never creates or deletes it.
   std::string movedText;
+  std::string directory;  // the area's directory, with its backslash
 };
 AreaFiles GetAreaFiles(uint16_t area);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,7 @@ enum class Access {
   Write,         // "w"  created or emptied, write only
   WriteRead,     // "w+" created or emptied, read and write
   Append,        // "a"  created when missing, writes go to the end
+  CreateNew,     // "wx" created, write only; an existing file is never opened (EEXIST)
 };
 
 enum class Mode {
@@ -95,6 +97,43 @@ int DeleteFileIfPresent(const std::string &path);
 // 1 renamed, kNoSuchFile when `from` does not exist, 0 on failure (errno).
 int RenameFileIfPresent(const std::string &from, const std::string &to);
 
+// Renames without ever replacing a file: 0 with errno EEXIST when `to`
+// exists, whoever created it.  On Windows the rename is written through to
+// the disk before it is reported; on POSIX its directory must be synced
+// (SyncDirectory) for it to survive a power cut.
+int RenameFileNoReplace(const std::string &from, const std::string &to);
+
+// Swaps the files behind two names in one step, so that neither name is
+// ever missing.  0 with errno ENOSYS where the host or its file system has
+// no such step (callers then fall back to RenameFileNoReplace).
+int ExchangeFiles(const std::string &a, const std::string &b);
+
+// Makes the names of a directory durable: files created, renamed or deleted
+// in it are found under their new names after a power cut once this
+// returns.  A file's own data needs FlushFile.  Returns 1 or 0.  On Windows,
+// where renames are written through, it has nothing left to do.
+int SyncDirectory(const std::string &directory);
+
+// What tells one file from another while names come and go: device and
+// inode on POSIX, volume serial number and file index on Windows.  A name
+// that is renamed keeps its file's identity; a file created anew gets
+// another (while the old one exists).
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  bool operator==(const FileIdentity &) const = default;
+};
+// 1, kNoSuchFile when there is no file of that name, 0 on failure (errno).
+int IdentifyFile(const std::string &path, FileIdentity &id);
+// 1 or 0 (errno).
+int IdentifyStream(FILE *f, FileIdentity &id);
+
+// Appends bytes to a stream opened with Access::Append as one write at the
+// file's end, also when another process appends to the same file, and
+// tells the offset where they landed.  A stream is written either through
+// AppendBytes alone or not at all through it.  Returns 1 or 0.
+int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at);
+
 // Byte-range lock on an open stream.  LockRange fails at once (result 0)
 // when another process holds any byte of the range.
 int LockRange(FILE *f, int64_t offset, int64_t length);
@@ -133,8 +172,9 @@ class LockedRange {
   int64_t length_ = 0;
 };
 
-// Waits the given number of whole seconds.
+// Waits the given number of whole seconds, or of milliseconds.
 void SleepSeconds(unsigned seconds);
+void SleepMilliseconds(unsigned milliseconds);
 
 // Local calendar date and time of day.
 struct LocalTime {
@@ -185,10 +225,12 @@ class DirectorySearch {
 };
 
 #ifdef VLM_TEST_HOOKS
-// Test hook for fault injection, compiled only into the test builds (the
-// shipped programs neither contain it nor read VLM_FAULT_*).  Every file
-// operation that changes the disk (opening for writing, writing, flushing,
-// closing a written file, truncating, renaming, deleting, removing a
+// Test hooks, compiled only into the test builds (the shipped programs
+// neither contain them nor read VLM_FAULT_*, VLM_SYNC or VLM_RECORD_DISK).
+//
+// Fault injection.  Every file operation that changes the disk (opening for
+// writing, writing, appending, flushing, closing a written file, truncating,
+// renaming, exchanging, deleting, making or removing a directory, syncing a
 // directory) counts as one operation.  When a limit is set, operation number
 // `limit` (counted from 1) fails with EIO (FaultFail) or ends the process at
 // once without flushing anything (FaultExit, exit status 86).  The limit may
@@ -197,6 +239,24 @@ class DirectorySearch {
 enum class FaultAction { FaultFail, FaultExit };
 void SetFaultInjection(long limit, FaultAction action);
 long FaultOperationCount();  // operations counted since start or the last SetFaultInjection
+
+// Called before each counted operation with its number (counted as above),
+// its kind ("open", "write", "append", "flush", "close", "truncate",
+// "rename", "exchange", "delete", "mkdir", "rmdir", "dirsync") and the board
+// path it acts on (the first one of a rename).  Tests use it to act at a
+// chosen moment of a run, as another process would.  An empty hook removes it.
+using OperationHook = std::function<void(long number, const char *kind, const std::string &path)>;
+void SetOperationHook(OperationHook hook);
+
+// The disk recorder of the power-cut tests: with VLM_RECORD_DISK naming a
+// host file, every change to the disk and every sync is appended to it as
+// one line once done (the forms are described in platform_shared.cpp).
+// Every write is then handed to the system at once, so the lines come in
+// the order the system saw the changes.
+
+// File and directory syncs made no-ops (still counted and recorded), for
+// tests that run many times over: VLM_SYNC=off, or SetSyncs(false).
+void SetSyncs(bool on);
 #endif
 
 // Checked write and flush through the fault hook: every file that a program
@@ -205,10 +265,6 @@ long FaultOperationCount();  // operations counted since start or the last SetFa
 int WriteBytes(FILE *f, const void *data, size_t size);
 
 #ifdef VLM_TEST_HOOKS
-// Test builds only.  With syncs off, FlushFile hands the stream's data to
-// the system but does not wait for the disk, so fuzz targets can pack
-// thousands of areas a second.  On by default.
-void SetSyncEnabled(bool on);
 // Test builds only.  With a jail set, every operation that changes the disk
 // (the ones the fault hook counts) on a host path outside `hostDirectory`
 // fails with EACCES: fuzz targets feed records that name arbitrary paths

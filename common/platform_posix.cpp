@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -233,7 +234,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = ENOENT;
     return nullptr;
   }
-  if (Writes(access) && shared::FaultHere()) return nullptr;
+  if (Writes(access) && shared::FaultHere("open", path)) return nullptr;
 
   int flags = 0;
   const char *fmode = "rb";
@@ -243,14 +244,18 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     case Access::Write: flags = O_WRONLY | O_CREAT; fmode = "wb"; break;
     case Access::WriteRead: flags = O_RDWR | O_CREAT; fmode = "w+b"; break;
     case Access::Append: flags = O_WRONLY | O_CREAT | O_APPEND; fmode = "ab"; break;
+    case Access::CreateNew: flags = O_WRONLY | O_CREAT | O_EXCL; fmode = "wb"; break;
   }
   std::string host = TranslateBoardPath(path);
   if (Writes(access) && Jailed(host)) return nullptr;
+  struct stat before;
+  bool existed = shared::Recording() && Writes(access) && ::stat(host.c_str(), &before) == 0;
   int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
 
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0) std::memset(&st, 0, sizeof st);
+  if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     errno = EISDIR;
     return nullptr;
@@ -285,6 +290,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
                         : access == Access::ReadWrite ? "r+"
                         : access == Access::Write     ? "w"
                         : access == Access::WriteRead ? "w+"
+                        : access == Access::CreateNew ? "w"
                                                       : "a";
     f = fopencookie(cookie, cmode, io);
     if (!f) {
@@ -303,16 +309,31 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
       return nullptr;
     }
   }
-  shared::RegisterStream(f, fd, Writes(access));
+  uint64_t file = static_cast<uint64_t>(st.st_ino);
+  shared::RegisterStream(f, fd, Writes(access), file, path);
+  if (shared::Recording() && Writes(access)) {
+    bool emptied = access == Access::Write || access == Access::WriteRead || access == Access::CreateNew;
+    shared::RecordLine("open\t" + std::to_string(file) + "\t" + host + "\t" + (existed ? "0" : "1") + "\t" +
+                       (emptied ? "1" : "0"));
+  }
   return f;
 }
 
+namespace {
+// The system's sync of a descriptor, unless the tests turned syncs off.
+bool SyncFd(int fd) { return !shared::SyncsOn() || fsync(fd) == 0; }
+}  // namespace
+
 int FlushFile(FILE *f) {
-  if (shared::FaultHere()) return 0;
+  if (shared::FaultHere("flush", shared::StreamPath(f))) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
-  return fd >= 0 && (!shared::SyncEnabled() || fsync(fd) == 0) ? 1 : 0;
+  if (fd < 0 || !SyncFd(fd)) return 0;
+  if (shared::Recording()) shared::RecordLine("fsync\t" + std::to_string(shared::RegisteredFile(f)));
+  return 1;
 }
+
+int64_t shared::StreamOffset(FILE *f) { return static_cast<int64_t>(ftello(f)); }
 
 int64_t FileLength(FILE *f) {
   struct stat st;
@@ -322,10 +343,13 @@ int64_t FileLength(FILE *f) {
 }
 
 int TruncateFile(FILE *f, int64_t length) {
-  if (shared::FaultHere()) return 0;
+  if (shared::FaultHere("truncate", shared::StreamPath(f))) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
-  return fd >= 0 && ftruncate(fd, static_cast<off_t>(length)) == 0 ? 1 : 0;
+  if (fd < 0 || ftruncate(fd, static_cast<off_t>(length)) != 0) return 0;
+  if (shared::Recording())
+    shared::RecordLine("truncate\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(length));
+  return 1;
 }
 
 int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
@@ -339,15 +363,146 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
   return 1;
 }
 
+namespace {
+void Record(const char *kind, const std::string &a, const std::string &b = std::string()) {
+  if (shared::Recording()) shared::RecordLine(std::string(kind) + "\t" + a + (b.empty() ? "" : "\t" + b));
+}
+
+// renameat2 with flags; -1 with errno ENOSYS where neither the system nor
+// the file system has the flag.
+int RenameWithFlags(const std::string &from, const std::string &to, unsigned flags) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  long r = syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags);
+  if (r == 0) return 0;
+  // Older kernels lack the call, file systems without the flag refuse it.
+  if (errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) errno = ENOSYS;
+  return -1;
+#else
+  (void)from;
+  (void)to;
+  (void)flags;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+constexpr unsigned kRenameNoReplace = 1u << 0;  // RENAME_NOREPLACE
+constexpr unsigned kRenameExchange = 1u << 1;   // RENAME_EXCHANGE
+}  // namespace
+
 int RenameFile(const std::string &from, const std::string &to) {
-  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere()) return 0;
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
   std::string hostFrom = TranslateBoardPath(from), hostTo = TranslateBoardPath(to);
   if (Jailed(hostFrom) || Jailed(hostTo)) return 0;
-  return ::rename(hostFrom.c_str(), hostTo.c_str()) == 0 ? 1 : 0;
+  if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0) return 0;
+  Record("rename", hostFrom, hostTo);
+  return 1;
+}
+
+int RenameFileNoReplace(const std::string &from, const std::string &to) {
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
+  std::string hostFrom = TranslateBoardPath(from), hostTo = TranslateBoardPath(to);
+  if (Jailed(hostFrom) || Jailed(hostTo)) return 0;
+  if (RenameWithFlags(hostFrom, hostTo, kRenameNoReplace) == 0) {
+    Record("rename", hostFrom, hostTo);
+    return 1;
+  }
+  if (errno != ENOSYS) return 0;
+  // Without the flag: a second name that cannot land on an existing one,
+  // then the first name goes.  Between the two the file has both names.
+  if (::link(hostFrom.c_str(), hostTo.c_str()) != 0) return 0;
+  Record("link", hostFrom, hostTo);
+  if (::unlink(hostFrom.c_str()) != 0) return 0;
+  Record("delete", hostFrom);
+  return 1;
+}
+
+int ExchangeFiles(const std::string &a, const std::string &b) {
+  if (!shared::CheckedPath(a) || !shared::CheckedPath(b)) return 0;
+  std::string hostA = TranslateBoardPath(a), hostB = TranslateBoardPath(b);
+  if (Jailed(hostA) || Jailed(hostB)) return 0;
+  if (shared::FaultHere("exchange", a)) return 0;
+  if (RenameWithFlags(hostA, hostB, kRenameExchange) != 0) return 0;
+  Record("exchange", hostA, hostB);
+  return 1;
+}
+
+int SyncDirectory(const std::string &directory) {
+  if (!shared::CheckedPath(directory) || shared::FaultHere("dirsync", directory)) return 0;
+  std::string host = TranslateBoardPath(directory);
+  if (host.empty()) host = ".";
+  int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  bool ok = SyncFd(fd);
+  int e = errno;
+  ::close(fd);
+  if (!ok) {
+    errno = e;
+    return 0;
+  }
+  while (host.size() > 1 && host.back() == '/') host.pop_back();
+  Record("dirsync", host);
+  return 1;
+}
+
+int IdentifyFile(const std::string &path, FileIdentity &id) {
+  if (!shared::CheckedPath(path)) return 0;
+  struct stat st;
+  if (::stat(TranslateBoardPath(path).c_str(), &st) != 0) return errno == ENOENT ? kNoSuchFile : 0;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.file = static_cast<uint64_t>(st.st_ino);
+  return 1;
+}
+
+int IdentifyStream(FILE *f, FileIdentity &id) {
+  struct stat st;
+  int fd = StreamFd(f);
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0) errno = EBADF;
+    return 0;
+  }
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.file = static_cast<uint64_t>(st.st_ino);
+  return 1;
+}
+
+int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
+  if (shared::FaultHere("append", shared::StreamPath(f))) return 0;
+  int fd = StreamFd(f);
+  if (fd < 0 || fflush(f) != 0) {
+    if (fd < 0) errno = EBADF;
+    return 0;
+  }
+  // One write to a descriptor opened with O_APPEND lands at the end as a
+  // whole; the descriptor's offset then tells where it ended.
+  const char *p = static_cast<const char *>(data);
+  ssize_t n;
+  do {
+    n = ::write(fd, p, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return 0;
+  if (static_cast<size_t>(n) != size) {
+    errno = ENOSPC;
+    return 0;
+  }
+  off_t end = ::lseek(fd, 0, SEEK_CUR);
+  if (end < 0) return 0;
+  at = static_cast<int64_t>(end) - static_cast<int64_t>(size);
+  if (shared::Recording()) {
+    static const char digits[] = "0123456789abcdef";
+    std::string line = "write\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
+    for (size_t i = 0; i < size; ++i) {
+      unsigned char b = static_cast<unsigned char>(p[i]);
+      line += digits[b >> 4];
+      line += digits[b & 15];
+    }
+    shared::RecordLine(line);
+  }
+  return 1;
 }
 
 int DeleteFile(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return 0;
   std::string host = TranslateBoardPath(path);
   if (Jailed(host)) return 0;
   struct stat st;
@@ -355,23 +510,29 @@ int DeleteFile(const std::string &path) {
     errno = EACCES;
     return 0;
   }
-  return ::unlink(host.c_str()) == 0 ? 1 : 0;
+  if (::unlink(host.c_str()) != 0) return 0;
+  Record("delete", host);
+  return 1;
 }
 
 int RemoveDirectory(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("rmdir", path)) return 0;
   std::string host = TranslateBoardPath(path);
   if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
-  return ::rmdir(host.c_str()) == 0 ? 1 : 0;
+  if (::rmdir(host.c_str()) != 0) return 0;
+  Record("rmdir", host);
+  return 1;
 }
 
 int MakeDirectory(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("mkdir", path)) return 0;
   std::string host = TranslateBoardPath(path);
   if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
-  return ::mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
+  if (::mkdir(host.c_str(), 0777) != 0) return 0;
+  Record("mkdir", host);
+  return 1;
 }
 
 namespace {
@@ -401,6 +562,12 @@ int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, o
 
 void SleepSeconds(unsigned seconds) {
   struct timespec ts{static_cast<time_t>(seconds), 0};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void SleepMilliseconds(unsigned milliseconds) {
+  struct timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }

@@ -13,20 +13,28 @@ namespace plat {
 namespace {
 
 #ifdef VLM_TEST_HOOKS
-struct FaultState {
+// The state of the test hooks, loaded from the environment on first use.
+struct HookState {
   bool loaded = false;
   long limit = 0;
   long count = 0;
   FaultAction action = FaultAction::FaultFail;
+  bool syncs = true;
+  OperationHook hook;
+  bool inHook = false;     // operations of the hook itself are neither counted nor hooked
+  FILE *record = nullptr;  // the disk record, opened on first use
+  std::string recordPath;
 };
 
-FaultState &Faults() {
-  static FaultState state;
+HookState &Hooks() {
+  static HookState state;
   if (!state.loaded) {
     state.loaded = true;
     if (const char *at = std::getenv("VLM_FAULT_AT")) state.limit = std::strtol(at, nullptr, 10);
     if (const char *mode = std::getenv("VLM_FAULT_MODE"))
       state.action = std::strcmp(mode, "exit") == 0 ? FaultAction::FaultExit : FaultAction::FaultFail;
+    if (const char *sync = std::getenv("VLM_SYNC")) state.syncs = std::strcmp(sync, "off") != 0;
+    if (const char *record = std::getenv("VLM_RECORD_DISK")) state.recordPath = record;
   }
   return state;
 }
@@ -35,25 +43,30 @@ FaultState &Faults() {
 struct StreamInfo {
   int fd = -1;
   bool written = false;  // opened for writing: its close counts as a disk change
+  uint64_t file = 0;     // identity within its volume, for the disk recorder
+  std::string path;      // board path, for the operation hook
   std::unique_ptr<char[]> buffer;
 };
+
+
 
 std::unordered_map<FILE *, StreamInfo> &Streams() {
   static std::unordered_map<FILE *, StreamInfo> streams;
   return streams;
 }
 
-bool syncEnabled = true;
 std::string writeJail;  // absolute host directory with its trailing '/', or empty
 
 }  // namespace
 
 namespace shared {
 
-void RegisterStream(FILE *f, int fd, bool written) {
+void RegisterStream(FILE *f, int fd, bool written, uint64_t file, const std::string &path) {
   StreamInfo &info = Streams()[f];
   info.fd = fd;
   info.written = written;
+  info.file = file;
+  info.path = path;
 }
 
 int RegisteredFd(FILE *f) {
@@ -61,15 +74,58 @@ int RegisteredFd(FILE *f) {
   return it == Streams().end() ? -1 : it->second.fd;
 }
 
+const std::string &StreamPath(FILE *f) {
+  static const std::string none;
+  auto it = Streams().find(f);
+  return it == Streams().end() ? none : it->second.path;
+}
+
+uint64_t RegisteredFile(FILE *f) {
+  auto it = Streams().find(f);
+  return it == Streams().end() ? 0 : it->second.file;
+}
+
 #ifdef VLM_TEST_HOOKS
-bool FaultHere() {
-  FaultState &f = Faults();
-  ++f.count;
-  if (f.limit <= 0 || f.count != f.limit) return false;
+bool FaultHere(const char *kind, const std::string &path) {
+  HookState &h = Hooks();
+  if (h.inHook) return false;
+  ++h.count;
+  if (h.hook) {
+    h.inHook = true;
+    h.hook(h.count, kind, path);
+    h.inHook = false;
+  }
+  if (h.limit <= 0 || h.count != h.limit) return false;
   // Ends the process without flushing any stream, like a crash would.
-  if (f.action == FaultAction::FaultExit) std::_Exit(86);
+  if (h.action == FaultAction::FaultExit) std::_Exit(86);
   errno = EIO;
   return true;
+}
+
+bool SyncsOn() { return Hooks().syncs; }
+
+bool Recording() {
+  HookState &h = Hooks();
+  return !h.recordPath.empty() && !h.inHook;
+}
+
+// One line per change, fields separated by tabs; files are named by their
+// identity within the volume, paths are host paths:
+//   open <file> <path> <created 0/1> <emptied 0/1>   a stream opened for writing
+//   write <file> <offset> <bytes in hex>             handed to the system
+//   truncate <file> <length>
+//   fsync <file>
+//   rename <from> <to>      exchange <a> <b>      link <existing> <new>
+//   delete <path>           mkdir <path>          rmdir <path>
+//   dirsync <directory>
+void RecordLine(const std::string &line) {
+  HookState &h = Hooks();
+  if (h.recordPath.empty()) return;
+  if (!h.record) h.record = std::fopen(h.recordPath.c_str(), "ab");
+  if (!h.record) return;
+  std::fputs(line.c_str(), h.record);
+  std::fputc('\n', h.record);
+  std::fflush(h.record);
 }
 #endif
 
@@ -81,7 +137,6 @@ int CheckedPath(const std::string &path) {
   return 1;
 }
 
-bool SyncEnabled() { return syncEnabled; }
 
 bool OutsideWriteJail(const std::string &hostPath) {
   if (writeJail.empty()) return false;
@@ -129,17 +184,20 @@ LocalTime ToLocalTime(const struct tm &tm) {
 
 #ifdef VLM_TEST_HOOKS
 void SetFaultInjection(long limit, FaultAction action) {
-  FaultState &f = Faults();
-  f.limit = limit;
-  f.action = action;
-  f.count = 0;
+  HookState &h = Hooks();
+  h.limit = limit;
+  h.action = action;
+  h.count = 0;
 }
 
-long FaultOperationCount() { return Faults().count; }
+long FaultOperationCount() { return Hooks().count; }
+
+void SetOperationHook(OperationHook hook) { Hooks().hook = std::move(hook); }
+
+void SetSyncs(bool on) { Hooks().syncs = on; }
 #endif
 
 #ifdef VLM_TEST_HOOKS
-void SetSyncEnabled(bool on) { syncEnabled = on; }
 
 void SetWriteJail(const std::string &hostDirectory) {
   writeJail.clear();
@@ -155,14 +213,16 @@ int CloseFile(FILE *f) {
     return 0;
   }
   bool written = false;
+  std::string path;
   std::unique_ptr<char[]> buffer;  // released only after fclose has used it
   auto it = Streams().find(f);
   if (it != Streams().end()) {
     written = it->second.written;
+    path = std::move(it->second.path);
     buffer = std::move(it->second.buffer);
     Streams().erase(it);
   }
-  bool injected = written && shared::FaultHere();
+  bool injected = written && shared::FaultHere("close", path);
   int e = injected ? EIO : 0;
   if (std::fclose(f) != 0 && !injected) e = errno ? errno : EIO;
   if (!e) return 1;
@@ -191,8 +251,19 @@ int SetStreamBuffer(FILE *f, size_t size) {
 }
 
 int WriteBytes(FILE *f, const void *data, size_t size) {
-  if (shared::FaultHere()) return 0;
-  return std::fwrite(data, 1, size, f) == size ? 1 : 0;
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  if (!shared::Recording()) return std::fwrite(data, 1, size, f) == size ? 1 : 0;
+  int64_t at = shared::StreamOffset(f);
+  if (std::fwrite(data, 1, size, f) != size || std::fflush(f) != 0) return 0;
+  static const char digits[] = "0123456789abcdef";
+  std::string line = "write\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
+  for (size_t i = 0; i < size; ++i) {
+    unsigned char b = static_cast<const unsigned char *>(data)[i];
+    line += digits[b >> 4];
+    line += digits[b & 15];
+  }
+  shared::RecordLine(line);
+  return 1;
 }
 
 }  // namespace plat

@@ -18,12 +18,23 @@ namespace plat::shared {
 inline constexpr size_t kMaxBoardPath = 259;
 
 #ifdef VLM_TEST_HOOKS
-// Counts one disk-changing operation; true (errno EIO) when it is the one to
-// fail.  In exit mode the process ends there, without flushing any stream.
-bool FaultHere();
+// Counts one disk-changing operation of `kind` on `path` and runs the
+// operation hook; true (errno EIO) when it is the one to fail.  In exit mode
+// the process ends there, without flushing any stream.
+bool FaultHere(const char *kind, const std::string &path);
+// Whether file and directory syncs are made (VLM_SYNC, SetSyncs).
+bool SyncsOn();
+// Whether the disk recorder is on (VLM_RECORD_DISK), and one line for it
+// (fields separated by tabs, without the line end).
+bool Recording();
+void RecordLine(const std::string &line);
 #else
-// Without the test hooks no operation ever fails on purpose.
-inline bool FaultHere() { return false; }
+// Without the test hooks no operation ever fails on purpose, every sync is
+// made and nothing is recorded.
+inline bool FaultHere(const char *, const std::string &) { return false; }
+inline bool SyncsOn() { return true; }
+inline bool Recording() { return false; }
+inline void RecordLine(const std::string &) {}
 #endif
 
 // 1, or 0 with errno ENAMETOOLONG for a path the board could not hold.
@@ -32,11 +43,16 @@ int CheckedPath(const std::string &path);
 // The table of streams opened by OpenFile: their descriptor, whether they
 // were opened for writing, and the stream buffer they own.  CloseFile and
 // SetStreamBuffer work from it on every host.
-void RegisterStream(FILE *f, int fd, bool written);
+// `file` is the stream's file identity (FileIdentity::file), which the disk
+// recorder names it by.
+void RegisterStream(FILE *f, int fd, bool written, uint64_t file, const std::string &path);
 int RegisteredFd(FILE *f);  // -1 for a stream not opened by OpenFile
+uint64_t RegisteredFile(FILE *f);
+const std::string &StreamPath(FILE *f);  // the board path it was opened by
 
-// Whether FlushFile waits for the disk (always, outside test builds).
-bool SyncEnabled();
+// Position of a binary stream, at full width (the host's ftello).
+int64_t StreamOffset(FILE *f);
+
 // Whether a POSIX host path lies outside the write jail of a test build
 // (never outside test builds, and never without a jail).
 bool OutsideWriteJail(const std::string &hostPath);

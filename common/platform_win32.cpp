@@ -102,6 +102,24 @@ bool Writes(Access a) { return a != Access::Read; }
 std::string HostPath(const std::string &boardPath) { return boardPath; }
 #endif
 
+namespace {
+void Record(const char *kind, const std::string &a, const std::string &b = std::string()) {
+  if (shared::Recording()) shared::RecordLine(std::string(kind) + "\t" + a + (b.empty() ? "" : "\t" + b));
+}
+
+// Identity of the file behind a handle.
+bool HandleIdentity(HANDLE h, FileIdentity &id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
+    errno = h == INVALID_HANDLE_VALUE ? EBADF : ErrnoFor(GetLastError());
+    return false;
+  }
+  id.volume = info.dwVolumeSerialNumber;
+  id.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+}  // namespace
+
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
   if (path.size() > shared::kMaxBoardPath) {
     errno = ENAMETOOLONG;
@@ -111,7 +129,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = ENOENT;
     return nullptr;
   }
-  if (Writes(access) && shared::FaultHere()) return nullptr;
+  if (Writes(access) && shared::FaultHere("open", path)) return nullptr;
 
   int flags = _O_NOINHERIT | (mode == Mode::Text ? _O_TEXT : _O_BINARY);
   const char *fmode = "r";
@@ -121,7 +139,9 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     case Access::Write: flags |= _O_WRONLY | _O_CREAT | _O_TRUNC; fmode = "w"; break;
     case Access::WriteRead: flags |= _O_RDWR | _O_CREAT | _O_TRUNC; fmode = "w+"; break;
     case Access::Append: flags |= _O_WRONLY | _O_CREAT | _O_APPEND; fmode = "a"; break;
+    case Access::CreateNew: flags |= _O_WRONLY | _O_CREAT | _O_EXCL; fmode = "w"; break;
   }
+  bool existed = shared::Recording() && Writes(access) && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   int shflag = share == Share::Exclusive ? _SH_DENYRW : share == Share::DenyWrite ? _SH_DENYWR : _SH_DENYNO;
   // The system applies the sharing check before it empties a file, so a
   // file that another process holds is refused and left as it is.
@@ -136,16 +156,27 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     errno = e;
     return nullptr;
   }
-  shared::RegisterStream(f, fd, Writes(access));
+  FileIdentity id;
+  if (!HandleIdentity(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), id)) id = FileIdentity();
+  shared::RegisterStream(f, fd, Writes(access), id.file, path);
+  if (shared::Recording() && Writes(access)) {
+    bool emptied = access == Access::Write || access == Access::WriteRead || access == Access::CreateNew;
+    shared::RecordLine("open\t" + std::to_string(id.file) + "\t" + path + "\t" + (existed ? "0" : "1") + "\t" +
+                       (emptied ? "1" : "0"));
+  }
   return f;
 }
 
 int FlushFile(FILE *f) {
-  if (shared::FaultHere()) return 0;
+  if (shared::FaultHere("flush", shared::StreamPath(f))) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
-  return fd >= 0 && (!shared::SyncEnabled() || _commit(fd) == 0) ? 1 : 0;
+  if (fd < 0 || (shared::SyncsOn() && _commit(fd) != 0)) return 0;
+  if (shared::Recording()) shared::RecordLine("fsync\t" + std::to_string(shared::RegisteredFile(f)));
+  return 1;
 }
+
+int64_t shared::StreamOffset(FILE *f) { return static_cast<int64_t>(_ftelli64(f)); }
 
 int64_t FileLength(FILE *f) {
   int fd = StreamFd(f);
@@ -158,7 +189,7 @@ int64_t FileLength(FILE *f) {
 }
 
 int TruncateFile(FILE *f, int64_t length) {
-  if (shared::FaultHere()) return 0;
+  if (shared::FaultHere("truncate", shared::StreamPath(f))) return 0;
   if (fflush(f) != 0) return 0;
   int fd = StreamFd(f);
   if (fd < 0 || length < 0) {
@@ -170,6 +201,8 @@ int TruncateFile(FILE *f, int64_t length) {
     errno = e;
     return 0;
   }
+  if (shared::Recording())
+    shared::RecordLine("truncate\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(length));
   return 1;
 }
 
@@ -198,25 +231,103 @@ int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
 // give the callers one behaviour; the move is written through to the disk
 // before it is reported.
 int RenameFile(const std::string &from, const std::string &to) {
-  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere()) return 0;
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
-  errno = ErrnoFor(GetLastError());
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    errno = ErrnoFor(GetLastError());
+    return 0;
+  }
+  Record("rename", from, to);
+  return 1;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target
+// itself, so no other program's file can ever be replaced.
+int RenameFileNoReplace(const std::string &from, const std::string &to) {
+  if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
+  if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    errno = ErrnoFor(GetLastError());
+    return 0;
+  }
+  Record("rename", from, to);
+  return 1;
+}
+
+// Windows has no step that swaps two names.
+int ExchangeFiles(const std::string &, const std::string &) {
+  errno = ENOSYS;
   return 0;
 }
 
+// Renames are written through (MOVEFILE_WRITE_THROUGH) and the file system
+// keeps its names in its own log: there is no directory to flush.
+int SyncDirectory(const std::string &directory) {
+  if (!shared::CheckedPath(directory) || shared::FaultHere("dirsync", directory)) return 0;
+  Record("dirsync", WithoutTrailingSeparator(directory));
+  return 1;
+}
+
+int IdentifyFile(const std::string &path, FileIdentity &id) {
+  if (!shared::CheckedPath(path)) return 0;
+  HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    errno = ErrnoFor(error);
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNoSuchFile : 0;
+  }
+  bool ok = HandleIdentity(h, id);
+  CloseHandle(h);
+  return ok ? 1 : 0;
+}
+
+int IdentifyStream(FILE *f, FileIdentity &id) { return HandleIdentity(StreamHandle(f), id) ? 1 : 0; }
+
+// The runtime's append mode seeks to the end before each write, which is
+// one step only while nobody else writes: callers open the file denying
+// others the right to write while they append.
+int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
+  if (shared::FaultHere("append", shared::StreamPath(f))) return 0;
+  int fd = StreamFd(f);
+  if (fd < 0 || fflush(f) != 0) {
+    if (fd < 0) errno = EBADF;
+    return 0;
+  }
+  __int64 end = _filelengthi64(fd);
+  if (end < 0) return 0;
+  if (std::fwrite(data, 1, size, f) != size || fflush(f) != 0) return 0;
+  at = static_cast<int64_t>(end);
+  if (shared::Recording()) {
+    static const char digits[] = "0123456789abcdef";
+    std::string line = "write\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
+    for (size_t i = 0; i < size; ++i) {
+      unsigned char b = static_cast<const unsigned char *>(data)[i];
+      line += digits[b >> 4];
+      line += digits[b & 15];
+    }
+    shared::RecordLine(line);
+  }
+  return 1;
+}
+
 int DeleteFile(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
-  return _unlink(path.c_str()) == 0 ? 1 : 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return 0;
+  if (_unlink(path.c_str()) != 0) return 0;
+  Record("delete", path);
+  return 1;
 }
 
 int RemoveDirectory(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
-  return _rmdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("rmdir", path)) return 0;
+  if (_rmdir(WithoutTrailingSeparator(path).c_str()) != 0) return 0;
+  Record("rmdir", WithoutTrailingSeparator(path));
+  return 1;
 }
 
 int MakeDirectory(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere()) return 0;
-  return _mkdir(WithoutTrailingSeparator(path).c_str()) == 0 ? 1 : 0;
+  if (!shared::CheckedPath(path) || shared::FaultHere("mkdir", path)) return 0;
+  if (_mkdir(WithoutTrailingSeparator(path).c_str()) != 0) return 0;
+  Record("mkdir", WithoutTrailingSeparator(path));
+  return 1;
 }
 
 namespace {
@@ -242,6 +353,7 @@ int LockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, off
 int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, false); }
 
 void SleepSeconds(unsigned seconds) { Sleep(static_cast<DWORD>(seconds) * 1000u); }
+void SleepMilliseconds(unsigned milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 LocalTime GetLocalTime() {
   struct tm tm;

@@ -93,7 +93,7 @@ void Setup() {
   std::atexit(RemoveScratch);
   __sanitizer_set_death_callback(RemoveScratch);
   setenv("VLM_DRIVE_C", scratch.c_str(), 1);
-  plat::SetSyncEnabled(false);
+  plat::SetSyncs(false);
   plat::SetWriteJail(scratch);
 }
 

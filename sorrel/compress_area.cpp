@@ -3,7 +3,8 @@
 //
 // The packing pass builds the new header and text files beside the live
 // ones and switches to them through pack_journal.h, so an interrupted or
-// failed run never loses a message.
+// failed run never loses a message, and neither does a board that posts
+// into the area meanwhile.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -83,18 +84,31 @@ struct Area {
   std::vector<LinkEntry> links;
   std::vector<PackEntry> pack;
   std::vector<MessageHeader> headers;  // one piece
-  FILE *headerFile = nullptr;
+  FILE *headerFile = nullptr;          // read without a stream buffer: every read is fresh
+  PackJournal scan;                    // what the scan saw of the live files
+  std::vector<MsgFastRecord> asIs;     // fast mail records under the current numbers
 };
+
+// Messages in the live header file now (the board may have added some).
+uint16_t LiveCount(const Area &a) {
+  plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+  int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
+  return static_cast<uint16_t>(std::clamp<int64_t>(records, 0, kMaxMessages));
+}
 
 // The scan: delete flags, links after the range check, text lengths, keys.
 // Returns 0 when the header file could not be read whole.
 int Scan(Area &a, const PackRules &rules, int link, bool &needPack, int64_t &keptBytes) {
   uint32_t done = 0;
+  uint64_t sum = kHeaderSumStart, textEnd = 0;
   while (done < a.total) {
     size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
     for (size_t k = 0; k < got; ++k) {
       const MessageHeader &h = a.headers[k];
       LinkEntry &e = a.links[done + k];
+      sum = HeaderSum(h, sum);
+      textEnd = std::max<uint64_t>(textEnd, uint64_t(h.TextStart) + uint64_t(h.TextLength > 0 ? h.TextLength : 0));
+      if (WantsFastMail(h, *a.record, 1)) a.asIs.push_back(FastRecord(h, a.number, uint16_t(done + k + 1)));
       PackCause cause;
       e.Excluded = ScanHeader(h, rules, a.kept, keptBytes, cause);
       if (e.Excluded == kStateRemoved) needPack = true;
@@ -106,6 +120,10 @@ int Scan(Area &a, const PackRules &rules, int link, bool &needPack, int64_t &kep
     done += static_cast<uint32_t>(got);
     if (got == 0) break;
   }
+  a.scan.oldHeaderSum = sum;
+  // Bytes after the last text a header names belong to no scanned message:
+  // a post may be in the middle of being written there.
+  a.scan.lateTextStart = std::min<uint64_t>(textEnd, a.scan.file[kOldTextFile].Length);
   return done == a.total ? 1 : 0;
 }
 
@@ -119,36 +137,37 @@ void ApplyLimits(Area &a, const PackRules &rules, bool &needPack, int64_t &keptB
 }
 
 // Nothing to remove: links (when linking) written back in place, fast mail
-// records under the current numbers.
+// records under the current numbers.  Each piece is read afresh just before
+// its links are written back, and only a piece whose links change is
+// written, so that a change the board makes to a header meanwhile is kept.
 void SkipArea(Area &a, int link, uint16_t &count) {
   std::printf("\rSkipping  %s...", a.name.c_str());
-  std::vector<MsgFastRecord> fast;
   bool writeFailed = false;
-  std::fseek(a.headerFile, 0, SEEK_SET);
-  uint32_t done = 0;
-  while (done < a.total) {
-    size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
-    if (got == 0) break;
-    for (size_t k = 0; k < got; ++k) {
-      MessageHeader &h = a.headers[k];
-      h.ReplyTo = a.links[done + k].ReplyTo;
-      h.NextReply = a.links[done + k].NextReply;
-      if (WantsFastMail(h, *a.record, 1)) fast.push_back(FastRecord(h, a.number, uint16_t(done + k + 1)));
-    }
-    if (link && !writeFailed) {
-      std::fseek(a.headerFile, long(done) * long(sizeof(MessageHeader)), SEEK_SET);
-      if (!plat::WriteBytes(a.headerFile, a.headers.data(), got * sizeof(MessageHeader))) writeFailed = true;
-      std::fseek(a.headerFile, long(done + got) * long(sizeof(MessageHeader)), SEEK_SET);
-    }
-    done += static_cast<uint32_t>(got);
-  }
   if (link) {
+    std::fseek(a.headerFile, 0, SEEK_SET);
+    for (uint32_t done = 0; done < a.total && !writeFailed;) {
+      size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
+      if (got == 0) break;
+      bool changed = false;
+      for (size_t k = 0; k < got; ++k) {
+        MessageHeader &h = a.headers[k];
+        const LinkEntry &e = a.links[done + k];
+        changed = changed || h.ReplyTo != e.ReplyTo || h.NextReply != e.NextReply;
+        h.ReplyTo = e.ReplyTo;
+        h.NextReply = e.NextReply;
+      }
+      if (changed && (std::fseek(a.headerFile, long(done) * long(sizeof(MessageHeader)), SEEK_SET) != 0 ||
+                      !plat::WriteBytes(a.headerFile, a.headers.data(), got * sizeof(MessageHeader))))
+        writeFailed = true;
+      done += static_cast<uint32_t>(got);
+      std::fseek(a.headerFile, long(done) * long(sizeof(MessageHeader)), SEEK_SET);
+    }
     FILE *f = a.headerFile;
     a.headerFile = nullptr;
     if (!plat::CloseFile(f)) writeFailed = true;
     if (writeFailed) PrintFileFailure("writing", a.files.header);
   }
-  AppendFastMail(fast);
+  AppendFastMail(a.asIs);
   count = static_cast<uint16_t>(a.total);
 }
 
@@ -158,29 +177,47 @@ void CloseHeaderFile(Area &a) {
   a.headerFile = nullptr;
 }
 
-// Whether a name packing needs is taken by a file that is not provably ours.
-int NamesAreFree(const AreaFiles &files) {
-  for (const std::string *name :
-       {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText, &files.committed}) {
-    if (ExistFile(*name)) {
-      ReportFileFailure(EEXIST, "creating", *name);
-      return 0;
-    }
-  }
-  return 1;
+// The area as it is, after a packing that did not happen: its count and its
+// fast mail records under the numbers it keeps.
+void LeaveAsIs(const Area &a, uint16_t &count, bool fastMail) {
+  count = LiveCount(a);
+  if (fastMail) AppendFastMail(a.asIs);
 }
 
-// Switches to the new files and applies the journal; the result is the
-// message count the area now has, or -1 when the files are unsettled.
-int64_t Replace(Area &a, plat::UniqueFile &journal, const PackJournal &content, bool withNew) {
-  if (!FinishJournal(a.files, journal, content)) {
-    if (!UndoSwitch(a.files)) return -1;
-    return a.total;
+// Steps 3 to 6 of pack_journal.h and what follows for the run.
+void Switch(Area &a, PackJournal &content, const std::vector<MsgFastRecord> &fast, uint16_t &count) {
+  switch (SwitchAreaFiles(a.files, content)) {
+    case PackOutcome::Packed:
+      break;
+    case PackOutcome::Changed: {
+      // Normal on a live board: reported, not a failure of the run.
+      std::string text = "Area changed while packing, left for the next run: " + a.name;
+      std::printf("\n%s", text.c_str());
+      WriteSystemLog(text);
+      LeaveAsIs(a, count, true);
+      return;
+    }
+    case PackOutcome::Failed:
+      LeaveAsIs(a, count, true);
+      return;
+    case PackOutcome::Unsettled:
+      LeaveAsIs(a, count, false);
+      return;
   }
-  if (!SwitchAreaFiles(a.files, withNew)) return ExistFile(a.files.journal) ? -1 : int64_t(a.total);
-  // Committed: whatever fails from here is finished by the next run.
-  ApplyCommitted(a.files, content);
-  return a.kept;
+  count = LiveCount(a);
+  AppendFastMail(fast);
+  // Posts the board made while the switch went on follow the packed ones.
+  if (count > a.kept) {
+    plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+    std::vector<MessageHeader> late(count - a.kept);
+    std::vector<MsgFastRecord> lateFast;
+    if (f && std::fseek(f.get(), long(a.kept) * long(sizeof(MessageHeader)), SEEK_SET) == 0 &&
+        std::fread(late.data(), sizeof(MessageHeader), late.size(), f.get()) == late.size())
+      for (size_t i = 0; i < late.size(); ++i)
+        if (WantsFastMail(late[i], *a.record, 0)) lateFast.push_back(FastRecord(late[i], a.number, uint16_t(a.kept + i + 1)));
+    AppendFastMail(lateFast);
+  }
+  if (a.kept > 0) WriteSystemLog(StrPrintf("Packed (%5d) %s", int(a.total - a.kept), a.name.c_str()));
 }
 
 // Every message removed: the files are moved aside and deleted once the
@@ -188,11 +225,16 @@ int64_t Replace(Area &a, plat::UniqueFile &journal, const PackJournal &content, 
 void EmptyArea(Area &a, uint16_t &count) {
   std::printf("\rPacking   %s...", a.name.c_str());
   const MessageRecord &r = *a.record;
-  PackJournal content;
+  PackJournal content = a.scan;
   content.area = a.number;
+  content.flags = kJournalNoNewFiles;
   content.oldCount = a.total;
-  if (HasNextReadPlace(a.number))
-    for (uint32_t u = 0; u < NumUsers; ++u) content.nextReads.push_back({uint16_t(u), 1});
+  if (hLastComb && HasNextReadPlace(a.number)) {
+    for (uint32_t u = 0; u < NumUsers; ++u) {
+      uint16_t v = GetNextRead(hLastComb, uint16_t(u), a.number);
+      if (v != 1) content.nextReads.push_back({uint16_t(u), v, 1});
+    }
+  }
   if ((r.AreaFlags & kAreaEraseAttaches) && (r.AreaType != 1 || (Constant.ConstantFlags & kConstantEraseLocalAttaches))) {
     std::fseek(a.headerFile, 0, SEEK_SET);
     for (uint32_t done = 0; done < a.total;) {
@@ -205,12 +247,14 @@ void EmptyArea(Area &a, uint16_t &count) {
   }
   CloseHeaderFile(a);
   plat::UniqueFile journal;
-  if (!NamesAreFree(a.files) || !BeginJournal(a.files, journal)) {
-    count = static_cast<uint16_t>(a.total);
+  if (!BeginJournal(a.files, journal) || !RecordJournalFiles(a.files, journal, content) ||
+      !FinishJournal(a.files, journal, content)) {
+    journal.reset();
+    DropJournal(a.files, content);
+    LeaveAsIs(a, count, true);
     return;
   }
-  int64_t result = Replace(a, journal, content, false);
-  if (result >= 0) count = static_cast<uint16_t>(result);
+  Switch(a, content, {}, count);
 }
 
 // Renumbering and splicing over the map, in order of old number.
@@ -248,22 +292,10 @@ uint16_t NewLink(const Area &a, uint16_t old) {
 
 // Copies the kept texts and headers into the new files.  Returns 1 when both
 // are complete and synced; otherwise the failure has been printed.
-int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &out, PackJournal &content,
-             std::vector<MsgFastRecord> &fast) {
-  plat::UniqueFile newText(plat::OpenFile(a.files.newText, plat::Access::Write, plat::Share::DenyWrite,
-                                          plat::Mode::Binary));
-  if (!newText) {
-    PrintFileFailure("creating", a.files.newText);
-    return 0;
-  }
+int CopyPass(Area &a, plat::UniqueFile &newHeader, plat::UniqueFile &newText, std::vector<uint8_t> &copy,
+             std::vector<MessageHeader> &out, PackJournal &content, std::vector<MsgFastRecord> &fast) {
   if (!plat::SetStreamBuffer(newText.get(), kTextStreamBuffer))
     std::printf("Failed to Setup %s Buffer\n", a.files.text.c_str());
-  plat::UniqueFile newHeader(plat::OpenFile(a.files.newHeader, plat::Access::Write, plat::Share::DenyWrite,
-                                            plat::Mode::Binary));
-  if (!newHeader) {
-    PrintFileFailure("creating", a.files.newHeader);
-    return 0;
-  }
   plat::UniqueFile oldText(plat::OpenFile(a.files.text, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
   if (!oldText) {
     PrintFileFailure("opening", a.files.text);
@@ -356,7 +388,28 @@ int CopyPass(Area &a, std::vector<uint8_t> &copy, std::vector<MessageHeader> &ou
     PrintFileFailure("writing", a.files.newText);
     return 0;
   }
+  content.file[kNewHeaderFile].Length = uint64_t(a.kept) * sizeof(MessageHeader);
+  content.file[kNewTextFile].Length = newLength;
   return 1;
+}
+
+// Creates a new file that must not exist yet.
+plat::UniqueFile CreateNew(const std::string &path) {
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::CreateNew, plat::Share::DenyWrite, plat::Mode::Binary));
+  if (!f) PrintFileFailure("creating", path);
+  return f;
+}
+
+// The identity and first bytes of a written file, read back by its name.
+int DescribeWritten(const std::string &path, JournalFile &file) {
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+  plat::FileIdentity id;
+  if (f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
+      DescribeFile(f.get(), file.Length, file))
+    return 1;
+  if (f) errno = EIO;
+  PrintFileFailure("reading", path);
+  return 0;
 }
 
 // Some messages removed, some kept.
@@ -370,57 +423,118 @@ void PackArea(Area &a, uint16_t &count) {
     out.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
     ReportFailure("Error allocation memory", "Error allocation memory packing " + a.files.header);
+    LeaveAsIs(a, count, true);
     return;
   }
-  plat::UniqueFile journal;
-  if (!NamesAreFree(a.files) || !BeginJournal(a.files, journal)) {
-    count = static_cast<uint16_t>(a.total);
-    return;
-  }
-  PackJournal content;
+  PackJournal content = a.scan;
   content.area = a.number;
   content.oldCount = a.total;
   content.keptCount = a.kept;
-  std::vector<MsgFastRecord> fast;
-  int copied = CopyPass(a, copy, out, content, fast);
-  CloseHeaderFile(a);
-  if (!copied) {
-    journal.reset();
-    if (UndoSwitch(a.files)) count = static_cast<uint16_t>(a.total);
+  plat::UniqueFile journal, newHeader, newText;
+  if (!BeginJournal(a.files, journal)) {
+    LeaveAsIs(a, count, true);
     return;
   }
-  if (hLastComb && HasNextReadPlace(a.number)) {
+  // The new files are recorded in the journal before anything is written
+  // into them, so every later run can tell them from anybody else's.
+  bool made = (newHeader = CreateNew(a.files.newHeader)) && (newText = CreateNew(a.files.newText)) &&
+              DescribeFile(newHeader.get(), 0, content.file[kNewHeaderFile]) &&
+              DescribeFile(newText.get(), 0, content.file[kNewTextFile]);
+  if (!made || !RecordJournalFiles(a.files, journal, content)) {
+    journal.reset();
+    // Files just created by this run and still held are its own.
+    if (newHeader) {
+      newHeader.reset();
+      plat::DeleteFile(a.files.newHeader);
+    }
+    if (newText) {
+      newText.reset();
+      plat::DeleteFile(a.files.newText);
+    }
+    plat::DeleteFile(a.files.journal);
+    CloseHeaderFile(a);
+    LeaveAsIs(a, count, true);
+    return;
+  }
+  std::vector<MsgFastRecord> fast;
+  int copied = CopyPass(a, newHeader, newText, copy, out, content, fast);
+  CloseHeaderFile(a);
+  newHeader.reset();
+  newText.reset();
+  if (copied) copied = DescribeWritten(a.files.newHeader, content.file[kNewHeaderFile]) &&
+                       DescribeWritten(a.files.newText, content.file[kNewTextFile]);
+  if (copied && hLastComb && HasNextReadPlace(a.number)) {
+    // Read afresh (the stream has no read buffer), so that a number the
+    // board wrote since the last area is renumbered, not overwritten.
     for (uint32_t u = 0; u < NumUsers; ++u) {
       uint16_t v = GetNextRead(hLastComb, uint16_t(u), a.number);
       if (v <= 1) continue;
       uint16_t renumbered = v > a.total ? uint16_t(a.kept + 1) : a.pack[v - 1].NewNumber;
       // A number that stays the same needs no write: the bytes are the same.
-      if (renumbered != v) content.nextReads.push_back({uint16_t(u), renumbered});
+      if (renumbered != v) content.nextReads.push_back({uint16_t(u), v, renumbered});
     }
   }
-  int64_t result = Replace(a, journal, content, true);
-  if (result < 0) return;
-  count = static_cast<uint16_t>(result);
-  if (result == a.kept) {
-    AppendFastMail(fast);
-    WriteSystemLog(StrPrintf("Packed (%5d) %s", int(a.total - a.kept), a.name.c_str()));
+  if (!copied || !FinishJournal(a.files, journal, content)) {
+    journal.reset();
+    if (!DropJournal(a.files, content)) std::printf("%s is left for the next run to settle\n", a.files.journal.c_str());
+    LeaveAsIs(a, count, true);
+    return;
   }
+  Switch(a, content, fast, count);
+}
+
+// An area that must be left alone this run: its count and fast mail
+// records as its files hold them.
+void CountAsIs(Area &a, uint16_t &count) {
+  plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+  int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
+  if (records <= 0 || records > kMaxMessages) return;
+  count = static_cast<uint16_t>(records);
+  std::vector<MessageHeader> piece(kHeaderChunk);
+  std::vector<MsgFastRecord> fast;
+  for (uint32_t done = 0; done < count;) {
+    size_t got = ReadPiece(f.get(), piece, done, count);
+    if (got == 0) break;
+    for (size_t k = 0; k < got; ++k)
+      if (WantsFastMail(piece[k], *a.record, 1)) fast.push_back(FastRecord(piece[k], a.number, uint16_t(done + k + 1)));
+    done += static_cast<uint32_t>(got);
+  }
+  AppendFastMail(fast);
+}
+
+// What the journal needs to know of the live files as the scan finds them.
+int DescribeLiveFiles(Area &a, int64_t headerLength) {
+  plat::UniqueFile text(plat::OpenFile(a.files.text, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+  int64_t textLength = text ? plat::FileLength(text.get()) : -1;
+  if (textLength < 0 || !DescribeFile(text.get(), uint64_t(textLength), a.scan.file[kOldTextFile])) {
+    PrintFileFailure("opening", a.files.text);
+    return 0;
+  }
+  if (!DescribeFile(a.headerFile, uint64_t(headerLength), a.scan.file[kOldHeaderFile])) {
+    PrintFileFailure("reading", a.files.header);
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace
 
 void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count) {
-  if (!RecoverArea(area)) return;
+  int settled = RecoverArea(area);
   Area a;
   a.number = area;
   a.record = &record;
   a.files = GetAreaFiles(area);
   if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
-    if (cleanup) {
+    if (cleanup && settled) {
       // One of the two is missing; the other is a lone file.
       if (!plat::DeleteFileIfPresent(a.files.header)) PrintFileFailure("deleting", a.files.header);
       if (!plat::DeleteFileIfPresent(a.files.text)) PrintFileFailure("deleting", a.files.text);
     }
+    return;
+  }
+  if (!settled) {
+    CountAsIs(a, count);
     return;
   }
   int64_t records = FileSize64(a.files.header) / int64_t(sizeof(MessageHeader));
@@ -436,21 +550,25 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     RunFailed();
     return;
   }
-  a.total = static_cast<uint32_t>(records);
-  try {
-    a.links.resize(a.total);
-    a.pack.resize(a.total);
-  } catch (const std::bad_alloc &) {
-    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
-    return;
-  }
   a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
   if (!a.headerFile) {
     PrintFileFailure("opening", a.files.header);
     std::printf("\n");
     return;
   }
+  // Without a stream buffer every read sees what the board wrote last.
+  std::setvbuf(a.headerFile, nullptr, _IONBF, 0);
+  int64_t headerLength = plat::FileLength(a.headerFile);
+  records = headerLength / int64_t(sizeof(MessageHeader));
+  if (records <= 0 || records > kMaxMessages || !DescribeLiveFiles(a, headerLength)) {
+    CloseHeaderFile(a);
+    std::printf("\n");
+    return;
+  }
+  a.total = static_cast<uint32_t>(records);
   try {
+    a.links.resize(a.total);
+    a.pack.resize(a.total);
     a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
     ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);

@@ -62,14 +62,19 @@ void WriteMsgCount() {
     if (errno != ENOENT) PrintFileFailure("opening", name);
     return;
   }
-  bool ok = MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2);
+  bool ok = (MsgCount.empty() || plat::WriteBytes(file.get(), MsgCount.data(), MsgCount.size() * 2)) &&
+            plat::FlushFile(file.get());
   if (!plat::CloseFile(file.release())) ok = false;
   if (!ok) PrintFileFailure("writing", name);
 }
 
+// Syncs a written file before closing it, so that it is whole after a
+// power cut.
 void CloseWritten(FILE *&f, const std::string &name) {
   if (!f) return;
-  if (!plat::CloseFile(f)) PrintFileFailure("writing", name);
+  bool ok = plat::FlushFile(f) != 0;
+  if (!plat::CloseFile(f)) ok = false;
+  if (!ok) PrintFileFailure("writing", name);
   f = nullptr;
 }
 
@@ -97,6 +102,9 @@ void PackAllAreas(int cleanup) {
     CloseWritten(hMsgFast, fastName);
     return;
   }
+  // Without a stream buffer every next-read number is read as the board
+  // left it, not as it was when an earlier area read the same bytes.
+  std::setvbuf(hLastComb, nullptr, _IONBF, 0);
 
   // Next-read numbers are addressed by 16-bit user indexes.
   int32_t usersSize = FileSize(UserBasePath + "USERS.BBS");

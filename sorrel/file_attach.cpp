@@ -38,7 +38,8 @@ std::string BackslashForm(std::string path) {
 
 }  // namespace
 
-void EraseFileAttaches(std::string &subject) {
+int EraseFileAttaches(std::string &subject) {
+  bool ok = true;
   std::string attach = AttachDirectory();
   // The subject is a text: it ends at its first zero byte.
   size_t zero = subject.find('\0');
@@ -52,16 +53,25 @@ void EraseFileAttaches(std::string &subject) {
     // always name the same directory however the word was written.
     PathParts parts = SplitPath(word);
     std::string prefix = parts.drive + parts.dir;
-    for (const std::string &name : MatchingFiles(word, plat::FindFiles))
-      if (!plat::DeleteFileIfPresent(prefix + name)) ReportFileFailure(errno, "deleting", prefix + name);
+    bool deleted = false;
+    for (const std::string &name : MatchingFiles(word, plat::FindFiles)) {
+      int result = plat::DeleteFileIfPresent(prefix + name);
+      if (result == 1) deleted = true;
+      if (result != 0) continue;
+      ReportFileFailure(errno, "deleting", prefix + name);
+      ok = false;
+    }
+    // The deletions are on the disk before the journal that names them goes.
+    if (deleted) plat::SyncDirectory(prefix);
     // Only words inside a configured attach directory take their directory
     // with them; without one no directory is ever removed.
     if (!attach.empty() && BackslashForm(word).find(BackslashForm(attach)) != std::string::npos) {
       std::string dir = parts.dir;
       if (!dir.empty()) dir.pop_back();  // its one trailing separator
-      plat::RemoveDirectory(parts.drive + dir);
+      if (plat::RemoveDirectory(parts.drive + dir)) plat::SyncDirectory(parts.drive + SplitPath(dir).dir);
     }
   }
+  return ok ? 1 : 0;
 }
 
 void CleanUpFileAttachPath() {

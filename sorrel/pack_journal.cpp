@@ -1,10 +1,10 @@
 #include "pack_journal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "crc32.h"
-#include "files.h"
 #include "msgbase.h"
 #include "run_failure.h"
 #include "sorrel.h"
@@ -14,21 +14,18 @@
 
 namespace {
 
-int Rename(const std::string &from, const std::string &to) {
-  if (plat::RenameFile(from, to)) return 1;
-  ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str()));
-  return 0;
-}
+constexpr int64_t kHeaderBytes = sizeof(MessageHeader);
+constexpr int64_t kProgressAt = sizeof kJournalSignature;
+constexpr int64_t kFilesAt = kProgressAt + sizeof(JournalProgress);
+constexpr int64_t kBodyAt = kFilesAt + sizeof(JournalFiles);
+// How long a run waits for the header of a post whose text is already in
+// the former text file, and how often it looks.
+constexpr int kLateWaits = 50;
+constexpr unsigned kLateWaitMilliseconds = 20;
 
-// Deletes a file when it exists.
-int DeleteIfPresent(const std::string &path) {
-  if (plat::DeleteFileIfPresent(path)) return 1;
-  PrintFileFailure("deleting", path);
-  return 0;
-}
-
-uint32_t Crc(const uint8_t *bytes, size_t size, uint32_t crc) {
-  for (size_t i = 0; i < size; ++i) crc = UpdateCRC32(bytes[i], crc);
+uint32_t Crc(const void *bytes, size_t size, uint32_t crc = 0xFFFFFFFFu) {
+  const uint8_t *p = static_cast<const uint8_t *>(bytes);
+  for (size_t i = 0; i < size; ++i) crc = UpdateCRC32(p[i], crc);
   return crc;
 }
 
@@ -38,170 +35,722 @@ void Append(std::vector<uint8_t> &out, const T &value) {
   out.insert(out.end(), p, p + sizeof value);
 }
 
-// A pending journal is ours when what it holds is our signature or the
-// beginning of it (a run stopped before the signature reached the disk).
-int JournalIsOurs(const std::string &path) {
-  plat::UniqueFile f(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!f) return 0;
-  char head[sizeof kJournalSignature];
-  size_t got = std::fread(head, 1, sizeof head, f.get());
-  return std::memcmp(head, kJournalSignature, got) == 0 ? 1 : 0;
+void Announce(const std::string &text) {
+  std::printf("%s\n", text.c_str());
+  WriteSystemLog(text);
 }
 
-
-}  // namespace
-
-void PrintFileFailure(const char *action, const std::string &path) {
-  ReportFileFailure(errno, action, path);
+// A step that another program may refuse for a moment (on Windows a file
+// that the board holds open for one append cannot be renamed, nor opened
+// denying others to write) is tried again for up to half a second.
+template <typename Step>
+int Retried(Step step) {
+  for (int attempt = 0;; ++attempt) {
+    if (step()) return 1;
+    if (errno != EACCES || attempt == 25) return 0;
+    plat::SleepMilliseconds(20);
+  }
 }
 
-int DeleteAreaFile(const std::string &path) {
-  if (plat::DeleteFile(path)) return 1;
-  PrintFileFailure("deleting", path);
+int Rename(const std::string &from, const std::string &to) {
+  if (Retried([&] { return plat::RenameFileNoReplace(from, to); })) return 1;
+  ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), from.c_str(), to.c_str()));
   return 0;
 }
 
+int SyncDirectory(const AreaFiles &files) {
+  if (plat::SyncDirectory(files.directory)) return 1;
+  PrintFileFailure("syncing", files.directory);
+  return 0;
+}
+
+plat::UniqueFile OpenRead(const std::string &path) {
+  return plat::UniqueFile(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+}
+
+// Reads `size` bytes at `offset`; false when the file holds fewer.
+bool ReadAt(FILE *f, int64_t offset, void *into, size_t size) {
+  if (size == 0) return true;
+  if (offset < 0 || int64_t(long(offset)) != offset || std::fseek(f, long(offset), SEEK_SET) != 0) return false;
+  return std::fread(into, 1, size, f) == size;
+}
+
+// ---------------------------------------------------------------- identities
+
+// The three names a file of one kind (headers or texts) can have.
+struct KindNames {
+  const std::string &live, &fresh, &old;
+};
+KindNames HeaderNames(const AreaFiles &f) { return {f.header, f.newHeader, f.oldHeader}; }
+KindNames TextNames(const AreaFiles &f) { return {f.text, f.newText, f.oldText}; }
+
+bool Known(const JournalFile &file) { return file.Volume != 0 || file.Index != 0; }
+
+bool SameFile(const std::string &name, const JournalFile &file) {
+  plat::FileIdentity id;
+  return Known(file) && plat::IdentifyFile(name, id) == 1 && id.volume == file.Volume && id.file == file.Index;
+}
+
+// The file of that name is the journal's: the same identity and the same
+// first bytes.
+bool IsOurs(const std::string &name, const JournalFile &file) {
+  if (!SameFile(name, file)) return false;
+  plat::UniqueFile f = OpenRead(name);
+  if (!f) return false;
+  std::vector<uint8_t> prefix(file.PrefixLength);
+  return ReadAt(f.get(), 0, prefix.data(), prefix.size()) && Crc(prefix.data(), prefix.size()) == file.PrefixSum;
+}
+
+enum Place { kNowhere = -1, kLive = 0, kFresh = 1, kOld = 2 };
+
+Place Where(const KindNames &n, const JournalFile &file) {
+  if (SameFile(n.live, file)) return kLive;
+  if (SameFile(n.fresh, file)) return kFresh;
+  if (SameFile(n.old, file)) return kOld;
+  return kNowhere;
+}
+
+const std::string &NameAt(const KindNames &n, Place p) { return p == kLive ? n.live : p == kFresh ? n.fresh : n.old; }
+
+bool HasNewFiles(const PackJournal &c) { return !(c.flags & kJournalNoNewFiles); }
+
+// A rename without the host's no-replace step is a second name first: a run
+// cut short in between leaves one file under two names.  The second one is
+// dropped (the file stays under the live name).
+void DropSecondNames(const AreaFiles &files) {
+  for (const KindNames &n : {HeaderNames(files), TextNames(files)}) {
+    plat::FileIdentity live, other;
+    if (plat::IdentifyFile(n.live, live) != 1) continue;
+    for (const std::string *name : {&n.fresh, &n.old})
+      if (plat::IdentifyFile(*name, other) == 1 && other == live) plat::DeleteFile(*name);
+  }
+}
+
+// Deletes the file of `name` when it is the journal's; a name that holds
+// another file, or none, is left alone.
+int DeleteIfOurs(const std::string &name, const JournalFile &file) {
+  if (!IsOurs(name, file)) return 1;
+  if (plat::DeleteFile(name)) return 1;
+  PrintFileFailure("deleting", name);
+  return 0;
+}
+
+// ---------------------------------------------------------------- the journal file
+
+enum class Stage {
+  Missing,   // no journal
+  Foreign,   // not written by us
+  Early,     // begun: new files may exist but are not recorded
+  Files,     // the new files are recorded, their content is not complete
+  Complete,  // everything recorded: the switch may have begun
+};
+
+Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
+  plat::UniqueFile f = OpenRead(path);
+  if (!f) return errno == ENOENT ? Stage::Missing : Stage::Foreign;
+  int64_t length = plat::FileLength(f.get());
+  // Far more than any area can need: 65535 users and 65535 subjects.
+  constexpr int64_t kLongest = kBodyAt + sizeof(PackJournalHead) + 65535 * 6 + 65535 * 73 + 4;
+  if (length < 0 || length > kLongest) return Stage::Foreign;
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  if (!ReadAt(f.get(), 0, bytes.data(), bytes.size())) return Stage::Foreign;
+  size_t signature = std::min(bytes.size(), sizeof kJournalSignature);
+  // What a run stopped before its signature reached the disk left is ours
+  // too: an empty file, or the beginning of the signature.
+  if (signature > 0 && std::memcmp(bytes.data(), kJournalSignature, signature) != 0) return Stage::Foreign;
+  if (bytes.size() < size_t(kBodyAt)) return Stage::Early;
+  std::memcpy(&c.progress, bytes.data() + kProgressAt, sizeof c.progress);
+  JournalFiles recorded;
+  std::memcpy(&recorded, bytes.data() + kFilesAt, sizeof recorded);
+  if (recorded.Area != area || Crc(&recorded, offsetof(JournalFiles, Sum)) != recorded.Sum) return Stage::Early;
+  c.area = recorded.Area;
+  c.flags = recorded.Flags;
+  std::memcpy(c.file, recorded.File, sizeof c.file);
+
+  const uint8_t *body = bytes.data() + kBodyAt;
+  size_t bodySize = bytes.size() - size_t(kBodyAt);
+  PackJournalHead head;
+  if (bodySize < sizeof head + 4) return Stage::Files;
+  bodySize -= 4;
+  std::memcpy(&head, body, sizeof head);
+  if (head.Area != area || head.NextReads > 65535 || head.Attaches > 65535 ||
+      sizeof head + size_t(head.NextReads) * sizeof(NextReadChange) + size_t(head.Attaches) * 73 != bodySize)
+    return Stage::Files;
+  uint32_t stored;
+  std::memcpy(&stored, body + bodySize, 4);
+  if (Crc(body, bodySize) != stored) return Stage::Files;
+  c.flags = head.Flags;
+  c.oldCount = head.OldCount;
+  c.keptCount = head.KeptCount;
+  c.lateTextStart = head.LateTextStart;
+  c.oldHeaderSum = head.OldHeaderSum;
+  std::memcpy(c.file, head.File, sizeof c.file);
+  c.nextReads.resize(head.NextReads);
+  const uint8_t *p = body + sizeof head;
+  if (head.NextReads) std::memcpy(c.nextReads.data(), p, size_t(head.NextReads) * sizeof(NextReadChange));
+  p += size_t(head.NextReads) * sizeof(NextReadChange);
+  c.attaches.resize(head.Attaches);
+  for (auto &subject : c.attaches) {
+    std::memcpy(subject.data(), p, 73);
+    p += 73;
+  }
+  return Stage::Complete;
+}
+
+// Rewrites the progress of a journal in place and syncs it.
+int WriteProgress(const std::string &path, const JournalProgress &progress) {
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+  bool ok = f && std::fseek(f.get(), long(kProgressAt), SEEK_SET) == 0 &&
+            plat::WriteBytes(f.get(), &progress, sizeof progress) && plat::FlushFile(f.get());
+  if (f && !plat::CloseFile(f.release())) ok = false;
+  if (!ok) PrintFileFailure("writing", path);
+  return ok ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- checks against the scan
+
+// The header file of that name holds the scanned headers unchanged and
+// nothing after them (`exact`), or at least the scanned headers unchanged.
+bool HeadersAsScanned(const std::string &name, const PackJournal &c, bool exact) {
+  plat::UniqueFile f = OpenRead(name);
+  if (!f) return false;
+  plat::FileIdentity id;
+  const JournalFile &old = c.file[kOldHeaderFile];
+  if (!plat::IdentifyStream(f.get(), id) || id.volume != old.Volume || id.file != old.Index) return false;
+  int64_t length = plat::FileLength(f.get());
+  if (exact ? length != int64_t(old.Length) : length < int64_t(old.Length)) return false;
+  std::vector<MessageHeader> piece(kHeaderChunk);
+  uint64_t sum = kHeaderSumStart;
+  for (uint32_t done = 0; done < c.oldCount;) {
+    size_t want = std::min<size_t>(kHeaderChunk, c.oldCount - done);
+    if (std::fread(piece.data(), sizeof(MessageHeader), want, f.get()) != want) return false;
+    for (size_t k = 0; k < want; ++k) sum = HeaderSum(piece[k], sum);
+    done += static_cast<uint32_t>(want);
+  }
+  return sum == c.oldHeaderSum;
+}
+
+bool TextAsScanned(const std::string &name, const PackJournal &c) {
+  plat::UniqueFile f = OpenRead(name);
+  plat::FileIdentity id;
+  const JournalFile &old = c.file[kOldTextFile];
+  return f && plat::IdentifyStream(f.get(), id) && id.volume == old.Volume && id.file == old.Index &&
+         plat::FileLength(f.get()) == int64_t(old.Length);
+}
+
+// ---------------------------------------------------------------- switching and undoing
+
+// Puts the new file of one kind under the live name in one exchange of
+// names (the former file then has the new file's name) or, where the host
+// has no exchange, by two renames that never replace a file (the former file
+// goes to the .OLD name, and the live name is missing in between).
+int SwitchKind(const KindNames &n) {
+  if (Retried([&] { return plat::ExchangeFiles(n.fresh, n.live); })) return 1;
+  if (errno != ENOSYS) {
+    ReportFailure(StrPrintf("%s renaming %s to %s\n", std::strerror(errno), n.live.c_str(), n.fresh.c_str()));
+    return 0;
+  }
+  return Rename(n.live, n.old) && Rename(n.fresh, n.live);
+}
+
+// Appends headers that the board wrote into the new header file while it
+// was live to the former one, which is live again.  Their texts are in the
+// live text file, which was not switched.  A header the former file already
+// holds after its scanned ones was carried by an earlier attempt.
+int CarryHeadersBack(const AreaFiles &files, const PackJournal &c) {
+  KindNames n = HeaderNames(files);
+  Place at = Where(n, c.file[kNewHeaderFile]);
+  if (at == kNowhere || at == kLive) return 1;
+  plat::UniqueFile from = OpenRead(NameAt(n, at));
+  if (!from) return 1;
+  int64_t start = int64_t(c.file[kNewHeaderFile].Length);
+  int64_t length = plat::FileLength(from.get());
+  if (length <= start + kHeaderBytes - 1) return 1;
+  std::vector<MessageHeader> late(static_cast<size_t>((length - start) / kHeaderBytes));
+  if (!ReadAt(from.get(), start, late.data(), late.size() * sizeof(MessageHeader))) return 1;
+  from.reset();
+
+  plat::UniqueFile live = OpenRead(files.header);
+  std::vector<MessageHeader> carried;
+  if (live) {
+    int64_t liveLength = plat::FileLength(live.get());
+    int64_t scanned = int64_t(c.oldCount) * kHeaderBytes;
+    if (liveLength >= scanned + kHeaderBytes) {
+      carried.resize(static_cast<size_t>((liveLength - scanned) / kHeaderBytes));
+      if (!ReadAt(live.get(), scanned, carried.data(), carried.size() * sizeof(MessageHeader))) carried.clear();
+    }
+  }
+  live.reset();
+  plat::UniqueFile out;
+  Retried([&] {
+    out.reset(plat::OpenFile(files.header, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+    return out != nullptr;
+  });
+  if (!out) {
+    PrintFileFailure("opening", files.header);
+    return 0;
+  }
+  bool ok = true;
+  for (const MessageHeader &h : late) {
+    bool there = std::any_of(carried.begin(), carried.end(),
+                             [&](const MessageHeader &o) { return std::memcmp(&o, &h, sizeof h) == 0; });
+    int64_t at = 0;
+    if (!there && !plat::AppendBytes(out.get(), &h, sizeof h, at)) ok = false;
+  }
+  if (ok) ok = plat::FlushFile(out.get()) != 0;
+  if (!plat::CloseFile(out.release())) ok = false;
+  if (!ok) PrintFileFailure("writing", files.header);
+  return ok ? 1 : 0;
+}
+
+// Puts the former header file back under the live name and carries over
+// what the board appended to the new one meanwhile.
+int UndoHeaderSwitch(const AreaFiles &files, const PackJournal &c) {
+  KindNames n = HeaderNames(files);
+  Place old = Where(n, c.file[kOldHeaderFile]);
+  if (old == kLive) return CarryHeadersBack(files, c);
+  Place fresh = HasNewFiles(c) ? Where(n, c.file[kNewHeaderFile]) : kNowhere;
+  plat::FileIdentity any;
+  bool liveMissing = plat::IdentifyFile(n.live, any) == plat::kNoSuchFile;
+  bool ok = false;
+  if (old == kFresh && fresh == kLive)
+    ok = Retried([&] { return plat::ExchangeFiles(n.fresh, n.live); });
+  else if (old == kOld && fresh == kLive)
+    ok = Rename(n.live, n.fresh) && Rename(n.old, n.live);
+  else if (old == kOld && liveMissing)
+    ok = Rename(n.old, n.live);
+  if (!ok) return 0;
+  return CarryHeadersBack(files, c);
+}
+
+// Puts the former text file back where a switch by renames stopped between
+// its two renames.
+int UndoTextSwitch(const AreaFiles &files, const PackJournal &c) {
+  KindNames n = TextNames(files);
+  Place old = Where(n, c.file[kOldTextFile]);
+  if (old == kLive) return 1;
+  plat::FileIdentity any;
+  if (old == kOld && plat::IdentifyFile(n.live, any) == plat::kNoSuchFile) return Rename(n.old, n.live);
+  return 0;
+}
+
+// Finishes a switch of the text files that stopped between its two renames.
+int CompleteTextSwitch(const AreaFiles &files, const PackJournal &c) {
+  KindNames n = TextNames(files);
+  if (!HasNewFiles(c)) return Where(n, c.file[kOldTextFile]) != kLive ? 1 : 0;
+  Place fresh = Where(n, c.file[kNewTextFile]);
+  if (fresh == kLive) return 1;
+  plat::FileIdentity any;
+  if (fresh == kFresh && Where(n, c.file[kOldTextFile]) == kOld && plat::IdentifyFile(n.live, any) == plat::kNoSuchFile)
+    return Rename(n.fresh, n.live);
+  return 0;
+}
+
+// ---------------------------------------------------------------- after the commit
+
+// Copies over the texts of posts that the board wrote while the switch went
+// on: their text went to the former text file, their header to the new
+// header file, with TextStart in the former file.  Such posts are the first
+// ones after the packed headers, their texts one after another in the
+// former file from where the scanned texts end.  Each text is appended to
+// the live text file and its header's TextStart rewritten in place; the
+// journal records how far this got.  `waiting` tells whether the former text
+// file still holds bytes written after the scan that no header names yet.
+int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
+  waiting = false;
+  KindNames t = TextNames(files);
+  Place oldAt = Where(t, c.file[kOldTextFile]);
+  if (oldAt == kNowhere || oldAt == kLive) return 1;
+  plat::UniqueFile oldText = OpenRead(NameAt(t, oldAt));
+  plat::UniqueFile liveHeader = OpenRead(files.header);
+  if (!oldText || !liveHeader) return 1;
+  int64_t oldLength = plat::FileLength(oldText.get());
+  int64_t start = int64_t(c.file[kNewHeaderFile].Length);
+  int64_t headerLength = plat::FileLength(liveHeader.get());
+  std::vector<MessageHeader> late;
+  if (headerLength >= start + kHeaderBytes) {
+    late.resize(static_cast<size_t>((headerLength - start) / kHeaderBytes));
+    if (!ReadAt(liveHeader.get(), start, late.data(), late.size() * sizeof(MessageHeader))) late.clear();
+  }
+  liveHeader.reset();
+
+  const int64_t scannedEnd = int64_t(c.file[kOldTextFile].Length);
+  int64_t pos = c.progress.FixedLate ? int64_t(c.progress.LatePosition) : int64_t(c.lateTextStart);
+  size_t i = c.progress.FixedLate;
+  plat::UniqueFile liveText, header;
+  bool ok = true;
+  size_t fixed = 0;
+  std::vector<uint8_t> text, compare;
+  for (; ok && i < late.size() && pos < oldLength; ++i) {
+    MessageHeader &h = late[i];
+    int64_t length = h.TextLength > 0 ? h.TextLength : 0;
+    // The first text may also begin where the scanned file ended, past bytes
+    // that no header ever named.
+    bool chained = int64_t(h.TextStart) == pos ||
+                   (i == 0 && int64_t(h.TextStart) == scannedEnd && scannedEnd > pos);
+    if (chained && int64_t(h.TextStart) + length <= oldLength) {
+      text.resize(static_cast<size_t>(length));
+      if (!ReadAt(oldText.get(), h.TextStart, text.data(), text.size())) break;
+      if (!liveText) {
+        Retried([&] {
+          liveText.reset(plat::OpenFile(files.text, plat::Access::Append, plat::Share::DenyWrite, plat::Mode::Binary));
+          return liveText != nullptr;
+        });
+        header.reset(plat::OpenFile(files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+        if (!liveText || !header) {
+          PrintFileFailure("opening", !liveText ? files.text : files.header);
+          ok = false;
+          break;
+        }
+      }
+      int64_t at = 0;
+      if (length > 0 && !plat::AppendBytes(liveText.get(), text.data(), text.size(), at)) {
+        PrintFileFailure("writing", files.text);
+        ok = false;
+        break;
+      }
+      if (at > int64_t(0xFFFFFFFFu)) {
+        errno = EFBIG;
+        PrintFileFailure("writing", files.text);
+        ok = false;
+        break;
+      }
+      pos = int64_t(h.TextStart) + length;
+      uint32_t textStart = static_cast<uint32_t>(at);
+      int64_t record = start + int64_t(i) * kHeaderBytes + int64_t(offsetof(MessageHeader, TextStart));
+      if (length > 0 && (std::fseek(header.get(), long(record), SEEK_SET) != 0 ||
+                         !plat::WriteBytes(header.get(), &textStart, sizeof textStart))) {
+        PrintFileFailure("writing", files.header);
+        ok = false;
+        break;
+      }
+      ++fixed;
+      continue;
+    }
+    // Taken over already by a run that stopped before it recorded so.
+    text.resize(static_cast<size_t>(length));
+    compare.resize(text.size());
+    plat::UniqueFile live = OpenRead(files.text);
+    if (length > 0 && live && ReadAt(oldText.get(), pos, text.data(), text.size()) &&
+        ReadAt(live.get(), h.TextStart, compare.data(), compare.size()) && text == compare) {
+      pos += length;
+      ++fixed;
+      continue;
+    }
+    break;
+  }
+  if (fixed > 0) {
+    if (liveText && (!plat::FlushFile(liveText.get()) || !plat::CloseFile(liveText.release()))) {
+      PrintFileFailure("writing", files.text);
+      ok = false;
+    }
+    if (header && (!plat::FlushFile(header.get()) || !plat::CloseFile(header.release()))) {
+      PrintFileFailure("writing", files.header);
+      ok = false;
+    }
+    if (ok) {
+      c.progress.FixedLate = static_cast<uint32_t>(i);
+      c.progress.LatePosition = static_cast<uint64_t>(pos);
+      ok = WriteProgress(files.committed, c.progress) != 0;
+    }
+  }
+  waiting = ok && oldLength > std::max(pos, scannedEnd);
+  return ok ? 1 : 0;
+}
+
+// Writes the next-read changes where LASTCOMB.BBS still holds the value the
+// change was made from, and syncs it.  Values are read afresh: the stream
+// has no read buffer.
+int ApplyNextReads(const PackJournal &c) {
+  if (c.nextReads.empty()) return 1;
+  bool ok = hLastComb != nullptr;
+  for (size_t i = 0; ok && i < c.nextReads.size(); ++i) {
+    const NextReadChange &change = c.nextReads[i];
+    if (GetNextRead(hLastComb, change.User, c.area) != change.Old) continue;
+    ok = PutNextRead(hLastComb, change.User, c.area, change.New) != 0;
+  }
+  if (ok) ok = plat::FlushFile(hLastComb) != 0;
+  if (!ok) {
+    if (!hLastComb) errno = EBADF;
+    PrintFileFailure("writing", LastCombName());
+    return 0;
+  }
+  return 1;
+}
+
+// Step 6 for a committed journal.  Returns 1 when the area is settled, 0
+// when the journal is left for the next run (the reason printed).
+int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
+  bool withNew = HasNewFiles(c);
+  if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
+    ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
+                unsigned(c.area)));
+    return 0;
+  }
+  bool waiting = false;
+  if (withNew && !TakeLateTexts(files, c, waiting)) return 0;
+  if (!c.progress.NextReadsDone) {
+    if (!ApplyNextReads(c)) return 0;
+    c.progress.NextReadsDone = 1;
+    if (!WriteProgress(files.committed, c.progress)) return 0;
+  }
+  // Attachments go only once the next-read numbers are safe.  One that
+  // cannot be deleted keeps the journal for the next run to try again.
+  bool attachesGone = true;
+  for (const auto &field : c.attaches) {
+    std::string subject;
+    PasToC(field.data(), field.size(), subject);
+    if (!EraseFileAttaches(subject)) attachesGone = false;
+  }
+  // A post still being written into the former files is waited for a
+  // moment; the former files go only once nothing more can be taken over.
+  for (int wait = 0; withNew && waiting && wait < kLateWaits; ++wait) {
+    plat::SleepMilliseconds(kLateWaitMilliseconds);
+    if (!TakeLateTexts(files, c, waiting)) return 0;
+  }
+  KindNames h = HeaderNames(files), t = TextNames(files);
+  Place oldHeader = Where(h, c.file[kOldHeaderFile]);
+  Place oldText = Where(t, c.file[kOldTextFile]);
+  if (waiting) {
+    if (!lastChance) {
+      // Normal on a live board: reported and logged, not a failure.
+      Announce(StrPrintf("%s holds a post not yet complete: area %u left for the next run", NameAt(t, oldText).c_str(),
+                         unsigned(c.area)));
+      return 0;
+    }
+    ReportFailure("Text without a header dropped from " + NameAt(t, oldText) + "\n");
+  }
+  if (oldHeader != kNowhere && oldHeader != kLive && !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
+    ReportFailure(StrPrintf("%s was written to after the switch: area %u left as it is\n", NameAt(h, oldHeader).c_str(),
+                unsigned(c.area)));
+    return 0;
+  }
+  if ((oldHeader > kLive && !DeleteIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
+      (oldText > kLive && !DeleteIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
+    return 0;
+  if (!SyncDirectory(files)) return 0;
+  if (!attachesGone) {
+    ReportFailure(files.committed + " is kept for attachments still to be deleted\n");
+    return 0;
+  }
+  if (plat::DeleteFile(files.committed)) return 1;
+  PrintFileFailure("deleting", files.committed);
+  return 0;
+}
+
+// Undoes steps 1 and 2 of a journal stopped before the new files were
+// recorded: such files hold no data yet, so only empty ones go.
+int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
+  for (const std::string *name : {&files.newHeader, &files.newText}) {
+    plat::UniqueFile f = OpenRead(*name);
+    if (!f) continue;
+    bool empty = plat::FileLength(f.get()) == 0;
+    f.reset();
+    if (!empty) {
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", name->c_str(), unsigned(area)));
+      return 0;
+    }
+    if (!plat::DeleteFile(*name)) {
+      PrintFileFailure("deleting", *name);
+      return 0;
+    }
+  }
+  if (plat::DeleteFile(files.journal)) return 1;
+  PrintFileFailure("deleting", files.journal);
+  return 0;
+}
+
+// Undoes whatever part of the switch is done, then steps 1 and 2.
+PackOutcome Undo(const AreaFiles &files, const PackJournal &c) {
+  if (UndoTextSwitch(files, c) && UndoHeaderSwitch(files, c) && DropJournal(files, c)) return PackOutcome::Failed;
+  ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
+  return PackOutcome::Unsettled;
+}
+
+}  // namespace
+
+void PrintFileFailure(const char *action, const std::string &path) { ReportFileFailure(errno, action, path); }
+
+uint64_t HeaderSum(const MessageHeader &header, uint64_t sum) {
+  const uint8_t *p = reinterpret_cast<const uint8_t *>(&header);
+  for (size_t i = 0; i < sizeof header; i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, p + i, std::min<size_t>(8, sizeof header - i));
+    sum = (sum ^ word) * 0x9E3779B97F4A7C15ull;
+    sum ^= sum >> 29;
+  }
+  return sum;
+}
+
+int DescribeFile(FILE *f, uint64_t length, JournalFile &file) {
+  plat::FileIdentity id;
+  if (!plat::IdentifyStream(f, id)) return 0;
+  file.Volume = id.volume;
+  file.Index = id.file;
+  file.Length = length;
+  int64_t size = plat::FileLength(f);
+  if (size < 0) return 0;
+  std::vector<uint8_t> prefix(static_cast<size_t>(std::min<int64_t>(size, kJournalPrefix)));
+  if (!ReadAt(f, 0, prefix.data(), prefix.size()) || std::fseek(f, 0, SEEK_SET) != 0) return 0;
+  file.PrefixLength = static_cast<uint32_t>(prefix.size());
+  file.PrefixSum = Crc(prefix.data(), prefix.size());
+  return 1;
+}
+
 int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal) {
-  journal.reset(plat::OpenFile(files.journal, plat::Access::Write, plat::Share::Exclusive, plat::Mode::Binary));
+  journal.reset(plat::OpenFile(files.journal, plat::Access::CreateNew, plat::Share::Exclusive, plat::Mode::Binary));
   if (!journal) {
     PrintFileFailure("creating", files.journal);
     return 0;
   }
-  // The signature stays in the stream's buffer until the content follows:
-  // an empty journal is recognised as ours just as well.
-  if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature)) {
+  // Signature and progress stay in the stream's buffer until the files
+  // follow: an empty journal is recognised as ours just as well.
+  JournalProgress progress{};
+  if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature) ||
+      !plat::WriteBytes(journal.get(), &progress, sizeof progress)) {
     PrintFileFailure("writing", files.journal);
     journal.reset();
-    DeleteAreaFile(files.journal);
+    plat::DeleteFile(files.journal);
     return 0;
   }
   return 1;
+}
+
+int RecordJournalFiles(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content) {
+  JournalFiles recorded{};
+  recorded.Area = content.area;
+  recorded.Flags = content.flags;
+  std::memcpy(recorded.File, content.file, sizeof recorded.File);
+  recorded.Sum = Crc(&recorded, offsetof(JournalFiles, Sum));
+  if (plat::WriteBytes(journal.get(), &recorded, sizeof recorded) && plat::FlushFile(journal.get())) return 1;
+  PrintFileFailure("writing", files.journal);
+  return 0;
 }
 
 int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content) {
   std::vector<uint8_t> body;
   PackJournalHead head{};
   head.Area = content.area;
+  head.Flags = content.flags;
   head.OldCount = content.oldCount;
   head.KeptCount = content.keptCount;
   head.NextReads = static_cast<uint32_t>(content.nextReads.size());
   head.Attaches = static_cast<uint32_t>(content.attaches.size());
+  head.LateTextStart = content.lateTextStart;
+  head.OldHeaderSum = content.oldHeaderSum;
+  std::memcpy(head.File, content.file, sizeof head.File);
   body.reserve(sizeof head + content.nextReads.size() * sizeof(NextReadChange) + content.attaches.size() * 73 + 4);
   Append(body, head);
   for (const NextReadChange &c : content.nextReads) Append(body, c);
   for (const auto &subject : content.attaches) body.insert(body.end(), subject.begin(), subject.end());
-  Append(body, Crc(body.data(), body.size(), 0xFFFFFFFFu));
+  Append(body, Crc(body.data(), body.size()));
   bool ok = plat::WriteBytes(journal.get(), body.data(), body.size()) && plat::FlushFile(journal.get());
-  FILE *f = journal.release();
-  if (!plat::CloseFile(f)) ok = false;
+  if (!plat::CloseFile(journal.release())) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
   return ok ? 1 : 0;
 }
 
-int ReadJournal(const std::string &path, uint16_t area, PackJournal &content) {
-  plat::UniqueFile f(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!f) return 0;
-  int64_t length = plat::FileLength(f.get());
-  constexpr int64_t kFixed = sizeof kJournalSignature + sizeof(PackJournalHead) + 4;
-  // Far more than any area can need: 65535 users and 65535 subjects.
-  if (length < kFixed || length > kFixed + 65535 * 4 + 65535 * 73) return 0;
-  std::vector<uint8_t> bytes(static_cast<size_t>(length));
-  if (std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) return 0;
-  if (std::memcmp(bytes.data(), kJournalSignature, sizeof kJournalSignature) != 0) return 0;
-  const uint8_t *body = bytes.data() + sizeof kJournalSignature;
-  size_t bodySize = bytes.size() - sizeof kJournalSignature - 4;
-  PackJournalHead head;
-  std::memcpy(&head, body, sizeof head);
-  if (head.Area != area || head.NextReads > 65535 || head.Attaches > 65535 ||
-      sizeof head + size_t(head.NextReads) * 4 + size_t(head.Attaches) * 73 != bodySize)
+int DropJournal(const AreaFiles &files, const PackJournal &content) {
+  if (HasNewFiles(content) && (!DeleteIfOurs(files.newHeader, content.file[kNewHeaderFile]) ||
+                               !DeleteIfOurs(files.newText, content.file[kNewTextFile])))
     return 0;
-  uint32_t stored;
-  std::memcpy(&stored, body + bodySize, 4);
-  if (Crc(body, bodySize, 0xFFFFFFFFu) != stored) return 0;
-  content.area = head.Area;
-  content.oldCount = head.OldCount;
-  content.keptCount = head.KeptCount;
-  content.nextReads.resize(head.NextReads);
-  const uint8_t *p = body + sizeof head;
-  if (head.NextReads) std::memcpy(content.nextReads.data(), p, size_t(head.NextReads) * 4);
-  p += size_t(head.NextReads) * 4;
-  content.attaches.resize(head.Attaches);
-  for (auto &subject : content.attaches) {
-    std::memcpy(subject.data(), p, 73);
-    p += 73;
-  }
-  return 1;
-}
-
-int UndoSwitch(const AreaFiles &files) {
-  // With a .OLD file present, a live file of the same kind can only be the
-  // replacement that was already moved in.
-  if (ExistFile(files.oldHeader)) {
-    if (ExistFile(files.header) && !Rename(files.header, files.newHeader)) return 0;
-    if (!Rename(files.oldHeader, files.header)) return 0;
-  }
-  if (ExistFile(files.oldText)) {
-    if (ExistFile(files.text) && !Rename(files.text, files.newText)) return 0;
-    if (!Rename(files.oldText, files.text)) return 0;
-  }
-  if (!DeleteIfPresent(files.newHeader) || !DeleteIfPresent(files.newText)) return 0;
-  return DeleteIfPresent(files.journal);
-}
-
-int SwitchAreaFiles(const AreaFiles &files, bool withNew) {
-  bool ok = Rename(files.header, files.oldHeader) && Rename(files.text, files.oldText) &&
-            (!withNew || (Rename(files.newHeader, files.header) && Rename(files.newText, files.text))) &&
-            Rename(files.journal, files.committed);
-  if (ok) return 1;
-  if (!UndoSwitch(files)) ReportFailure(files.journal + " is left for the next run to settle\n");
+  if (plat::DeleteFile(files.journal)) return 1;
+  PrintFileFailure("deleting", files.journal);
   return 0;
 }
 
-int ApplyCommitted(const AreaFiles &files, const PackJournal &content) {
-  if (!content.nextReads.empty()) {
-    bool ok = hLastComb != nullptr;
-    for (size_t i = 0; ok && i < content.nextReads.size(); ++i)
-      ok = PutNextRead(hLastComb, content.nextReads[i].User, content.area, content.nextReads[i].Value) != 0;
-    if (ok) ok = plat::FlushFile(hLastComb) != 0;
-    if (!ok) {
-      if (!hLastComb) errno = EBADF;
-      PrintFileFailure("writing", LastCombName());
-      return 0;
-    }
+PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
+  bool withNew = HasNewFiles(c);
+  KindNames h = HeaderNames(files), t = TextNames(files);
+  // The journal and the new files are in the directory before any switch.
+  if (!SyncDirectory(files)) {
+    if (!DropJournal(files, c)) ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
+    return PackOutcome::Failed;
   }
-  // Attachments go only once the next-read numbers are safe, and before the
-  // old files that still name them.
-  for (const auto &field : content.attaches) {
-    std::string subject;
-    PasToC(field.data(), field.size(), subject);
-    EraseFileAttaches(subject);
+  // Step 3: nothing the board wrote since the scan may be lost.
+  if (!HeadersAsScanned(files.header, c, true) || !TextAsScanned(files.text, c)) {
+    if (DropJournal(files, c)) return PackOutcome::Changed;
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
+    return PackOutcome::Unsettled;
   }
-  if (!DeleteIfPresent(files.oldHeader) || !DeleteIfPresent(files.oldText)) return 0;
-  return DeleteAreaFile(files.committed);
+  // Step 4: the headers first.  A post that lands between the check and
+  // the switch is in the former header file, which is checked again.
+  if (!(withNew ? SwitchKind(h) : Rename(files.header, files.oldHeader))) return Undo(files, c);
+  Place former = Where(h, c.file[kOldHeaderFile]);
+  if (former == kNowhere || !HeadersAsScanned(NameAt(h, former), c, true)) {
+    if (UndoHeaderSwitch(files, c) && DropJournal(files, c)) return PackOutcome::Changed;
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
+    return PackOutcome::Unsettled;
+  }
+  // The text switch never reaches the disk before the header switch.
+  if (!SyncDirectory(files)) return Undo(files, c);
+  if (!(withNew ? SwitchKind(t) : Rename(files.text, files.oldText))) return Undo(files, c);
+  // From here on the board may have posted into the new files: the switch
+  // is finished by this run or the next, never undone.
+  if (!SyncDirectory(files) || !Rename(files.journal, files.committed)) {
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
+    return PackOutcome::Unsettled;
+  }
+  SyncDirectory(files);
+  FinishCommitted(files, c, false);
+  return PackOutcome::Packed;
 }
 
 int RecoverArea(uint16_t area) {
   AreaFiles files = GetAreaFiles(area);
-  if (ExistFile(files.committed)) {
-    PackJournal content;
-    if (!ReadJournal(files.committed, area, content)) {
+  PackJournal c;
+  Stage stage = ReadJournalFile(files.committed, area, c);
+  if (stage != Stage::Missing) {
+    if (stage != Stage::Complete) {
       ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
-    std::string text = "Finishing interrupted packing of " + files.header;
-    std::printf("%s\n", text.c_str());
-    WriteSystemLog(text);
-    if (!ApplyCommitted(files, content)) return 0;
-  }
-  if (ExistFile(files.journal)) {
-    if (!JournalIsOurs(files.journal)) {
-      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
+    Announce("Finishing interrupted packing of " + files.header);
+    DropSecondNames(files);
+    if (!CompleteTextSwitch(files, c)) {
+      ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
-    std::string text = "Undoing interrupted packing of " + files.header;
-    std::printf("%s\n", text.c_str());
-    WriteSystemLog(text);
-    return UndoSwitch(files);
+    return FinishCommitted(files, c, true);
   }
-  return 1;
+  c = PackJournal();
+  stage = ReadJournalFile(files.journal, area, c);
+  switch (stage) {
+    case Stage::Missing:
+      return 1;
+    case Stage::Foreign:
+      ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
+      return 0;
+    case Stage::Early:
+      Announce("Undoing interrupted packing of " + files.header);
+      return DropEarlyJournal(files, area);
+    case Stage::Files:
+      Announce("Undoing interrupted packing of " + files.header);
+      return DropJournal(files, c);
+    case Stage::Complete:
+      break;
+  }
+  DropSecondNames(files);
+  KindNames t = TextNames(files);
+  bool textSwitched = Where(t, c.file[kOldTextFile]) != kLive;
+  if (!textSwitched) {
+    // The switch is undone as far as it got; the area is then packed anew.
+    Announce("Undoing interrupted packing of " + files.header);
+    if (UndoHeaderSwitch(files, c) && DropJournal(files, c)) return 1;
+    ReportFailure(StrPrintf("%s cannot be undone: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
+    return 0;
+  }
+  // The text files were switched, which happens only after the header files
+  // were: the board may have posted into the new files, so the switch is
+  // finished.
+  Announce("Finishing interrupted packing of " + files.header);
+  KindNames h = HeaderNames(files);
+  bool headerSwitched = HasNewFiles(c) ? SameFile(files.header, c.file[kNewHeaderFile])
+                                       : Where(h, c.file[kOldHeaderFile]) != kLive;
+  if (!headerSwitched || !CompleteTextSwitch(files, c) || !SyncDirectory(files) ||
+      !Rename(files.journal, files.committed) || !SyncDirectory(files)) {
+    ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
+    return 0;
+  }
+  return FinishCommitted(files, c, true);
 }

@@ -1,20 +1,40 @@
-// Crash-safe replacement of an area's header and text files.
+// Replacement of an area's header and text files that loses no message: not
+// when the run is cut short, not across a power cut, and not when the board
+// keeps posting into the area while it is packed.
 //
-// Packing never changes the live files MHnnnnn.BBS and MTnnnnn.BBS until
-// their replacements are complete on disk:
-//   1. MHnnnnn.PKJ is created and begins with a signature: from here on the
-//      files below are provably ours (an empty one counts as ours too).
-//   2. The new files MHnnnnn.NEW and MTnnnnn.NEW are written and synced; the
-//      journal gets what must happen after the switch (next-read numbers,
-//      attachments of deleted messages) and is synced.
-//   3. Switch: MHnnnnn.BBS -> .OLD, MTnnnnn.BBS -> .OLD, the .NEW files ->
-//      .BBS.  No rename ever lands on an existing name.
-//   4. Commit: MHnnnnn.PKJ -> MHnnnnn.PKC.
-//   5. The journal is applied (next-read numbers, then attachments), the .OLD
-//      files are deleted, then the journal.
-// Before an area is worked on, RecoverArea settles what an interrupted run
-// left: a .PKC is applied again (every step of it is idempotent), a .PKJ is
-// undone (the renames reversed, the .NEW files deleted, then the journal).
+// The files of one area (GetAreaFiles):
+//   MHnnnnn.BBS, MTnnnnn.BBS   the live files the board reads and appends to
+//   MHnnnnn.NEW, MTnnnnn.NEW   the packed files while they are built; after an
+//                              exchange of names, the former files
+//   MHnnnnn.OLD, MTnnnnn.OLD   the former files, where no exchange was possible
+//   MHnnnnn.PKJ                the journal while the switch may still be undone
+//   MHnnnnn.PKC                the journal once the switch is final
+//
+// The journal names the four files by their identity (device and inode, or
+// volume serial number and file index) and a checksum of their first bytes,
+// so recovery acts only on files it can prove are the ones it wrote or read,
+// whatever names they carry at the time.
+//
+// Packing one area (the live run):
+//   1. The journal is created, then the new files; the journal records their
+//      identities and is synced.
+//   2. The new files are written and synced; the journal gets the rest (what
+//      the scan saw, the next-read changes as old and new value, the subjects
+//      whose attachments go) and is synced; the directory is synced.
+//   3. The live files are compared with what the scan read (lengths and a
+//      checksum of every header): an area the board changed is left alone.
+//   4. The header files are switched (one exchange of names, or two renames
+//      that never replace a file), the former header file is compared again
+//      (a change undoes the switch), the directory is synced; then the text
+//      files are switched and the directory synced again.
+//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC; the directory is synced.
+//   6. Posts whose text went to the former text file while their header went
+//      to the new header file get their text copied over and their TextStart
+//      rewritten; the next-read numbers are written where the user still has
+//      the old value, synced, and the journal records that step as done; the
+//      attachments go; the former files are checked again and deleted, the
+//      directory synced, the journal deleted.
+// RecoverArea settles what an earlier run left, with the same steps.
 #pragma once
 
 #include <array>
@@ -24,64 +44,126 @@
 #include <vector>
 
 #include "area_files.h"
+#include "msgbase.h"
 #include "platform.h"
 
+// The four files a journal names.
+enum JournalFileKind { kOldHeaderFile = 0, kOldTextFile = 1, kNewHeaderFile = 2, kNewTextFile = 3 };
+
+// How many first bytes of a file the journal keeps a checksum of.
+inline constexpr uint32_t kJournalPrefix = 4096;
+
 #pragma pack(push, 1)
-// The journal's fixed part, after its 16-byte signature.  It is followed by
-// NextReads NextReadChange entries, Attaches Subject fields of 73 bytes and
-// the CRC register (from 0xFFFFFFFF) over everything after the signature.
+// One file as the journal knows it.
+struct JournalFile {
+  uint64_t Volume;        // FileIdentity::volume
+  uint64_t Index;         // FileIdentity::file
+  uint64_t Length;        // bytes when scanned (former files) or as written (new files)
+  uint32_t PrefixLength;  // its first bytes, at most kJournalPrefix ...
+  uint32_t PrefixSum;     // ... and their CRC register (from 0xFFFFFFFF)
+};
+// Right after the 16-byte signature, rewritten in place as the work goes on.
+struct JournalProgress {
+  uint8_t NextReadsDone;   // 1 once the next-read numbers are written and synced
+  uint8_t Reserved[3];
+  uint32_t FixedLate;      // late posts whose texts were taken over from the former text file
+  uint64_t LatePosition;   // where in the former text file the next such text begins
+};
+// Follows the progress once the new files exist (their lengths still 0).
+struct JournalFiles {
+  uint16_t Area;
+  uint16_t Flags;
+  JournalFile File[4];
+  uint32_t Sum;  // CRC register over the fields before it
+};
+// The complete journal: this head, NextReads NextReadChange entries,
+// Attaches Subject fields of 73 bytes, and the CRC register over all of it.
 struct PackJournalHead {
   uint16_t Area;
-  uint16_t Reserved;
-  uint32_t OldCount;
+  uint16_t Flags;          // kJournalNoNewFiles
+  uint32_t OldCount;       // headers scanned
   uint32_t KeptCount;
   uint32_t NextReads;
   uint32_t Attaches;
+  uint64_t LateTextStart;  // where the former text file holds texts no scanned header names
+  uint64_t OldHeaderSum;   // HeaderSum over the scanned headers
+  JournalFile File[4];
 };
 struct NextReadChange {
   uint16_t User;
-  uint16_t Value;
+  uint16_t Old;  // the value the change applies to
+  uint16_t New;
 };
 #pragma pack(pop)
-static_assert(sizeof(PackJournalHead) == 20);
-static_assert(offsetof(PackJournalHead, Area) == 0);
+static_assert(sizeof(JournalFile) == 32);
+static_assert(offsetof(JournalFile, Length) == 16);
+static_assert(offsetof(JournalFile, PrefixSum) == 28);
+static_assert(sizeof(JournalProgress) == 16);
+static_assert(offsetof(JournalProgress, FixedLate) == 4);
+static_assert(offsetof(JournalProgress, LatePosition) == 8);
+static_assert(sizeof(JournalFiles) == 136);
+static_assert(offsetof(JournalFiles, File) == 4);
+static_assert(offsetof(JournalFiles, Sum) == 132);
+static_assert(sizeof(PackJournalHead) == 164);
 static_assert(offsetof(PackJournalHead, OldCount) == 4);
-static_assert(offsetof(PackJournalHead, KeptCount) == 8);
-static_assert(offsetof(PackJournalHead, NextReads) == 12);
-static_assert(offsetof(PackJournalHead, Attaches) == 16);
-static_assert(sizeof(NextReadChange) == 4);
+static_assert(offsetof(PackJournalHead, LateTextStart) == 20);
+static_assert(offsetof(PackJournalHead, OldHeaderSum) == 28);
+static_assert(offsetof(PackJournalHead, File) == 36);
+static_assert(sizeof(NextReadChange) == 6);
+
+// The area keeps no message: the live files are only moved aside.
+inline constexpr uint16_t kJournalNoNewFiles = 0x0001;
 
 inline constexpr char kJournalSignature[16] = {'V', 'L', 'M', ' ', 'S', 'O', 'R', 'R',
-                                               'E', 'L', ' ', 'P', 'A', 'C', 'K', '\x1A'};
+                                               'E', 'L', ' ', 'P', 'A', 'C', 'K', '\x1B'};
 
 struct PackJournal {
   uint16_t area = 0;
+  uint16_t flags = 0;
   uint32_t oldCount = 0;
   uint32_t keptCount = 0;
+  uint64_t lateTextStart = 0;
+  uint64_t oldHeaderSum = 0;
+  JournalFile file[4] = {};
   std::vector<NextReadChange> nextReads;
   std::vector<std::array<uint8_t, 73>> attaches;  // Subject fields of deleted messages
+  JournalProgress progress = {};
 };
 
-// Step 1: creates the pending journal and syncs its signature.  Prints the
+// Checksum of headers, one at a time from `sum` (start with kHeaderSumStart),
+// so that it never depends on how they were read.
+inline constexpr uint64_t kHeaderSumStart = 0x243F6A8885A308D3ull;
+uint64_t HeaderSum(const MessageHeader &header, uint64_t sum);
+
+// A file's identity and the checksum of its first bytes, read through an
+// open stream (which is left at its start).  `length` is stored as given.
+int DescribeFile(FILE *f, uint64_t length, JournalFile &file);
+
+// Step 1: creates the pending journal with its signature.  Prints the
 // failure and returns 0 when it could not.
 int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal);
+// Step 1's end: records the new files (content.file) and syncs the journal.
+int RecordJournalFiles(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
 // Step 2's end: writes the journal's content, syncs and closes it.
 int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
-// Reads and checks a journal file; 1 when it is complete and for `area`.
-int ReadJournal(const std::string &path, uint16_t area, PackJournal &content);
+// Removes what steps 1 and 2 made when the area is not switched: the new
+// files (only when they are ours) and the journal.
+int DropJournal(const AreaFiles &files, const PackJournal &content);
 
-// Steps 3 and 4.  `withNew` is false when the area keeps no message: the
-// live files are only moved aside.  On failure everything done is undone
-// (as far as the disk lets it) and 0 is returned.
-int SwitchAreaFiles(const AreaFiles &files, bool withNew);
-// Step 5 for a committed journal.
-int ApplyCommitted(const AreaFiles &files, const PackJournal &content);
-// Reverses an uncommitted switch and removes the pending files and journal.
-int UndoSwitch(const AreaFiles &files);
+// Steps 3 to 6 for a complete journal.
+enum class PackOutcome {
+  Packed,     // switched and finished (a failure of step 6 is left to the next run)
+  Changed,    // the board changed the area: left as the board wrote it
+  Failed,     // a step failed and everything was undone
+  Unsettled,  // a step failed and could not be undone: the journal is left
+};
+PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &content);
+
+// Finishes or undoes a packing of the area that an earlier run left half
+// done.  Returns 1 when the area's files are in a settled state and may be
+// packed, 0 when they must be left alone this run (the reason printed).
+int RecoverArea(uint16_t area);
 
 // Prints "<system error text> <action> <file>", the style of every file
 // failure packing reports ("... writing MH00001.NEW").
 void PrintFileFailure(const char *action, const std::string &path);
-
-// Deletes a file, printing the failure; 1 when it is gone.
-int DeleteAreaFile(const std::string &path);

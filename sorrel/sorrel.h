@@ -51,19 +51,16 @@ int WantsFastMail(const MessageHeader &header, const MessageRecord &record, int 
 
 // Erases the files named by the blank-separated words of `subject` (which is
 // consumed) and, for words inside the attach directory, their directory once
-// it is empty.
-void EraseFileAttaches(std::string &subject);
+// it is empty; the directories are synced so that the deletions survive a
+// power cut.  Returns 0 when a file could not be deleted (the failure is
+// printed), 1 when every named file is gone.
+int EraseFileAttaches(std::string &subject);
 // Removes the empty ~@xxxxxx directories of the attach directory.
 void CleanUpFileAttachPath();
 
 // ---------------------------------------------------------------- packing
 
 void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count);
-
-// Finishes or undoes a packing of the area that an earlier run left half
-// done.  Returns 1 when the area's files are in a settled state and may be
-// worked on, 0 when they must be left alone this run.
-int RecoverArea(uint16_t area);
 
 // ---------------------------------------------------------------- the run
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "test_support.h"
@@ -125,6 +127,38 @@ void SetEnv(const std::string &name, const std::string &value) { setenv(name.c_s
 
 void UnsetEnv(const std::string &name) { unsetenv(name.c_str()); }
 
+bool AppendToFile(const std::string &path, const std::string &bytes, uint64_t &at) {
+  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t n = write(fd, bytes.data(), bytes.size());
+  off_t end = lseek(fd, 0, SEEK_CUR);
+  close(fd);
+  if (n != ssize_t(bytes.size()) || end < 0) return false;
+  at = uint64_t(end) - bytes.size();
+  return true;
+}
+
 bool HostIsPosix() { return true; }
+
+CapturedStdout::CapturedStdout(const std::string &file) : file_(file) {
+  std::fflush(stdout);
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  saved_ = dup(1);
+  dup2(fd, 1);
+  close(fd);
+}
+
+CapturedStdout::~CapturedStdout() {
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  dup2(saved_, 1);
+  close(saved_);
+}
+
+std::string CapturedStdout::Text() {
+  std::fflush(stdout);
+  return ReadFile(file_);
+}
 
 }  // namespace vt

@@ -10,6 +10,11 @@
 #undef DeleteFile
 #undef RemoveDirectory
 
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -221,6 +226,44 @@ void SetEnv(const std::string &name, const std::string &value) { _putenv_s(name.
 // An empty value removes the variable on Windows.
 void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
 
+// The runtime's append mode seeks to the end before the write; sorrel's own
+// appends deny others the right to write, so the two never interleave.
+bool AppendToFile(const std::string &path, const std::string &bytes, uint64_t &at) {
+  int fd = _sopen(path.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return false;
+  __int64 end = _lseeki64(fd, 0, SEEK_END);
+  int n = _write(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
+  _close(fd);
+  if (end < 0 || n != int(bytes.size())) return false;
+  at = uint64_t(end);
+  return true;
+}
+
 bool HostIsPosix() { return false; }
+
+CapturedStdout::CapturedStdout(const std::string &file) : file_(file) {
+  std::fflush(stdout);
+  int fd = _open(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return;
+  saved_ = _dup(_fileno(stdout));
+  _dup2(fd, _fileno(stdout));
+  _close(fd);
+}
+
+CapturedStdout::~CapturedStdout() {
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  _dup2(saved_, _fileno(stdout));
+  _close(saved_);
+}
+
+// The output is a text stream: lines end in CR LF in the file.
+std::string CapturedStdout::Text() {
+  std::fflush(stdout);
+  std::string text = ReadFile(file_), out;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
 
 }  // namespace vt

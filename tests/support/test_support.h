@@ -103,7 +103,28 @@ std::string TodayText();
 void SetEnv(const std::string &name, const std::string &value);
 void UnsetEnv(const std::string &name);
 
+// Appends bytes to an existing file as the board appends a post's text or
+// header: the file opened by name for the one append (never created when
+// missing), the bytes written at its end.  `at` is where they landed.
+bool AppendToFile(const std::string &path, const std::string &bytes, uint64_t &at);
+
 // True on POSIX hosts: the host-convention tests run only there.
 bool HostIsPosix();
+
+// The test process's standard output sent to a file while the object
+// lives, for programs run inside the test process.  Text() gives what was
+// written so far.
+class CapturedStdout {
+ public:
+  explicit CapturedStdout(const std::string &file);
+  ~CapturedStdout();
+  CapturedStdout(const CapturedStdout &) = delete;
+  CapturedStdout &operator=(const CapturedStdout &) = delete;
+  std::string Text();
+
+ private:
+  std::string file_;
+  int saved_ = -1;
+};
 
 }  // namespace vt

@@ -1,0 +1,125 @@
+// A second crash while a run recovers from the first: every operation of
+// the recovering run's recovery is made to fail or to end the process, for
+// every first crash point of a run over two areas (one packed, with
+// attachments, links and next-read numbers, one emptied); a clean run after
+// it must leave exactly what an undisturbed run leaves.  Runs that end the
+// process are forked from the test process (POSIX only); the state a first
+// crash leaves is written back for each second fault, its journal's
+// identities rewritten to the files written back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "journal_identities.h"
+#include "sorrel_crash.h"
+
+namespace {
+
+const std::vector<std::string> kArgs = {"-LINKALL"};
+
+// sorrel in a child process; its exit status (86 when the fault ended it).
+int RunForked(st::Board &b, long at, plat::FaultAction action) {
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) _exit(st::RunHere(b, kArgs, at, action).status);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+uint64_t Inode(const std::string &path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? uint64_t(st.st_ino) : 0;
+}
+
+// The board's files with the identity each had.
+struct State {
+  st::Snapshot files;
+  std::map<uint64_t, std::string> byInode;
+};
+
+State Take(const st::Board &b) {
+  State s{st::Files(b), {}};
+  for (const auto &[name, bytes] : s.files)
+    if (bytes != "<dir>") s.byInode[Inode(b.dir / name)] = name;
+  return s;
+}
+
+void WriteBack(const st::Board &b, const State &s) {
+  st::Restore(b, s.files);
+  for (const auto &[name, bytes] : s.files) {
+    if (!st::IsJournalName(name)) continue;
+    vt::WriteFile(b.dir / name, st::RewriteJournalIdentities(bytes, [&](JournalFile &file) {
+      uint64_t index = file.Index;  // a field of a packed record
+      auto it = s.byInode.find(index);
+      struct stat st;
+      if (it != s.byInode.end() && ::stat((b.dir / it->second).c_str(), &st) == 0) {
+        file.Volume = st.st_dev;
+        file.Index = st.st_ino;
+      } else {
+        file.Index = ~0ull;  // gone: stands for no file
+      }
+    }));
+  }
+}
+
+// The journal an interrupted run left, if any.
+std::string JournalIn(const st::Snapshot &s) {
+  for (const auto &[name, bytes] : s)
+    if (st::IsJournalName(name)) return name.substr(name.find_last_of('/') + 1, 7);
+  return "";
+}
+
+TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
+  st::Board b;
+  st::Build(b, 2);
+  st::Snapshot initial = st::Files(b);
+  long operations = 0;
+  plat::SetOperationHook([&](long n, const char *, const std::string &) { operations = n; });
+  st::RunHere(b, kArgs);
+  plat::SetOperationHook(nullptr);
+  st::Snapshot once = st::Files(b);
+
+  long crashes = 0, seconds = 0;
+  for (long first = 1; first <= operations; ++first) {
+    st::Restore(b, initial);
+    ASSERT_EQ(RunForked(b, first, plat::FaultAction::FaultExit), 86);
+    State crashed = Take(b);
+    std::string journal = JournalIn(crashed.files);
+    if (journal.empty()) continue;
+    ++crashes;
+    // The recovering run's operations from the first one after the run's
+    // common start (log, fast mail and next-read files opened) up to the
+    // deletion of that journal.
+    long start = 0, last = 0, count = 0;
+    plat::SetOperationHook([&](long n, const char *kind, const std::string &path) {
+      count = n;
+      if (!start && path.find("LASTCOMB") != std::string::npos) start = n + 1;
+      if (!last && std::string(kind) == "delete" && path.find(journal + ".PK") != std::string::npos) last = n;
+    });
+    st::RunHere(b, kArgs);
+    plat::SetOperationHook(nullptr);
+    ASSERT_EQ(st::Diff(st::Files(b), once), "") << "first crash at " << first << ", no second";
+    if (!last) last = count;
+    for (long second = start; second <= last; ++second) {
+      for (plat::FaultAction action : {plat::FaultAction::FaultExit, plat::FaultAction::FaultFail}) {
+        bool exits = action == plat::FaultAction::FaultExit;
+        SCOPED_TRACE("first crash at " + std::to_string(first) + ", recovery " + (exits ? "ends at " : "fails at ") +
+                     std::to_string(second));
+        WriteBack(b, crashed);
+        if (exits)
+          RunForked(b, second, action);
+        else
+          st::RunHere(b, kArgs, second);
+        st::RunHere(b, kArgs);
+        ASSERT_EQ(st::Diff(st::Files(b), once), "");
+        ++seconds;
+      }
+    }
+  }
+  EXPECT_GT(crashes, 30);
+  std::printf("%ld first crash points left a journal; %ld second faults while recovering\n", crashes, seconds);
+}
+
+}  // namespace
