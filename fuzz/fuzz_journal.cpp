@@ -15,6 +15,7 @@
 
 #include "board_checks.h"
 #include "msgbase.h"
+#include "pack_journal.h"
 #include "platform.h"
 #include "sorrel.h"
 #include "startup.h"
