@@ -488,16 +488,7 @@ int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
   off_t end = ::lseek(fd, 0, SEEK_CUR);
   if (end < 0) return 0;
   at = static_cast<int64_t>(end) - static_cast<int64_t>(size);
-  if (shared::Recording()) {
-    static const char digits[] = "0123456789abcdef";
-    std::string line = "write\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
-    for (size_t i = 0; i < size; ++i) {
-      unsigned char b = static_cast<unsigned char>(p[i]);
-      line += digits[b >> 4];
-      line += digits[b & 15];
-    }
-    shared::RecordLine(line);
-  }
+  if (shared::Recording()) shared::RecordWrite(f, at, data, size);
   return 1;
 }
 

@@ -118,6 +118,17 @@ bool Recording() {
 //   rename <from> <to>      exchange <a> <b>      link <existing> <new>
 //   delete <path>           mkdir <path>          rmdir <path>
 //   dirsync <directory>
+void RecordWrite(FILE *f, int64_t at, const void *data, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string line = "write\t" + std::to_string(RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
+  for (size_t i = 0; i < size; ++i) {
+    unsigned char b = static_cast<const unsigned char *>(data)[i];
+    line += digits[b >> 4];
+    line += digits[b & 15];
+  }
+  RecordLine(line);
+}
+
 void RecordLine(const std::string &line) {
   HookState &h = Hooks();
   if (h.recordPath.empty()) return;
@@ -255,14 +266,7 @@ int WriteBytes(FILE *f, const void *data, size_t size) {
   if (!shared::Recording()) return std::fwrite(data, 1, size, f) == size ? 1 : 0;
   int64_t at = shared::StreamOffset(f);
   if (std::fwrite(data, 1, size, f) != size || std::fflush(f) != 0) return 0;
-  static const char digits[] = "0123456789abcdef";
-  std::string line = "write\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(at) + "\t";
-  for (size_t i = 0; i < size; ++i) {
-    unsigned char b = static_cast<const unsigned char *>(data)[i];
-    line += digits[b >> 4];
-    line += digits[b & 15];
-  }
-  shared::RecordLine(line);
+  shared::RecordWrite(f, at, data, size);
   return 1;
 }
 

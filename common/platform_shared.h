@@ -28,6 +28,8 @@ bool SyncsOn();
 // (fields separated by tabs, without the line end).
 bool Recording();
 void RecordLine(const std::string &line);
+// The recorder's line for bytes written to stream `f` at offset `at`.
+void RecordWrite(FILE *f, int64_t at, const void *data, size_t size);
 #else
 // Without the test hooks no operation ever fails on purpose, every sync is
 // made and nothing is recorded.
@@ -35,6 +37,7 @@ inline bool FaultHere(const char *, const std::string &) { return false; }
 inline bool SyncsOn() { return true; }
 inline bool Recording() { return false; }
 inline void RecordLine(const std::string &) {}
+inline void RecordWrite(FILE *, int64_t, const void *, size_t) {}
 #endif
 
 // 1, or 0 with errno ENAMETOOLONG for a path the board could not hold.
