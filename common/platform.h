@@ -172,6 +172,37 @@ class LockedRange {
   int64_t length_ = 0;
 };
 
+// Keeps directory listings for the case-blind lookup of names while it
+// lives, for a program's whole run (scopes may nest; the listings go when
+// the outermost ends).
+//
+// On POSIX every path component is looked up exactly first, and only a
+// component that is absent is searched for ignoring case in its directory.
+// Without a scope every such search reads the directory.  With one, each
+// directory is read at most once, and the names this process creates,
+// deletes or renames through these routines (OpenFile making a file,
+// DeleteFile, RenameFile, RenameFileNoReplace, ExchangeFiles, MakeDirectory,
+// RemoveDirectory) are kept in its listing, so every lookup finds what it
+// would find without the scope.
+//
+// The one limit: a name another process makes or removes while the scope
+// lives is seen by the exact lookup, which always comes first, but not by
+// the case-blind search.  The board makes no case variants of names while
+// maintenance runs, so a missed variant is a name the board never uses;
+// and a variant that has gone since its directory was read names no file,
+// so opening it fails as "No such file or directory", as the name itself
+// did.  The listings take memory for the directories actually searched;
+// they are not shared between threads.
+//
+// On Windows the file system ignores case itself, and a scope does nothing.
+class ListingScope {
+ public:
+  ListingScope();
+  ~ListingScope();
+  ListingScope(const ListingScope &) = delete;
+  ListingScope &operator=(const ListingScope &) = delete;
+};
+
 // Waits the given number of whole seconds, or of milliseconds.
 void SleepSeconds(unsigned seconds);
 void SleepMilliseconds(unsigned milliseconds);
@@ -276,6 +307,12 @@ void SetWriteJail(const std::string &hostDirectory);
 // Host path for a board path (tests only; the other routines do this
 // themselves).
 std::string HostPath(const std::string &boardPath);
+// The same by resolving every component in turn, without the shortcuts that
+// HostPath takes when a path or its directory exists exactly: tests compare
+// the two.
+std::string HostPathByWalk(const std::string &boardPath);
+// Directories read by the case-blind lookup since the start (0 on Windows).
+long CaseBlindDirectoryReads();
 #endif
 
 }  // namespace plat

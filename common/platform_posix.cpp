@@ -26,8 +26,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <new>
+#include <set>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace plat {
@@ -35,36 +38,185 @@ namespace {
 
 // ---------------------------------------------------------------- paths
 
+unsigned char Folded(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 32) : u;
+}
+
 bool EqualsIgnoringCase(const char *a, const char *b) {
-  for (; *a && *b; ++a, ++b) {
-    unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-    if (x >= 'a' && x <= 'z') x -= 32;
-    if (y >= 'a' && y <= 'z') y -= 32;
-    if (x != y) return false;
-  }
+  for (; *a && *b; ++a, ++b)
+    if (Folded(*a) != Folded(*b)) return false;
   return *a == *b;
 }
 
-bool Exists(const std::string &p) {
-  struct stat st;
-  return lstat(p.c_str(), &st) == 0;
+// Orders names by their upper-case form, then byte by byte.  The names that
+// equal one another ignoring case stand together in byte order, and since
+// upper-case letters come before lower-case ones, the upper-case form of a
+// name is never after any of its case variants: searching for it finds the
+// variant that is first in byte order.
+struct CaseBlindOrder {
+  bool operator()(const std::string &a, const std::string &b) const {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+      unsigned char x = Folded(a[i]), y = Folded(b[i]);
+      if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return std::memcmp(a.data(), b.data(), n) < 0;
+  }
+};
+
+using Listing = std::set<std::string, CaseBlindOrder>;
+using DirectoryId = std::pair<uint64_t, uint64_t>;  // device, inode
+
+DirectoryId IdOf(const struct stat &st) { return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}; }
+
+// The listings of the case-blind fallback while a ListingScope lives (see
+// platform.h): the names of each directory searched, read once and then
+// kept true for every name this process creates, deletes or renames.  A
+// directory is known by its identity, so all the texts that reach it share
+// one listing.  `ids` remembers which directory a text named when it was
+// last seen, so that keeping a listing true costs no system call; it is
+// forgotten whenever a directory, or a link that may lead to one, changes
+// names, since a text may then name another directory.  The programs are
+// single-threaded, and so is this.
+struct ListingCache {
+  int scopes = 0;
+  std::map<DirectoryId, Listing> listings;
+  std::unordered_map<std::string, DirectoryId> ids;
+#ifdef VLM_TEST_HOOKS
+  long reads = 0;  // directories read by the fallback
+#endif
+};
+
+ListingCache &Cache() {
+  static ListingCache cache;
+  return cache;
 }
 
-// The entry of `dir` that equals `name` ignoring case, the first in byte order.
-bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found) {
-  DIR *d = opendir(dir.empty() ? "." : dir.c_str());
+void CountDirectoryRead() {
+#ifdef VLM_TEST_HOOKS
+  ++Cache().reads;
+#endif
+}
+
+// Whether any listing is kept, so that keeping them true is worth a call.
+bool ListingsHeld() { return Cache().scopes > 0 && !Cache().listings.empty(); }
+
+// Every listing and text dropped: used where a change may land in a
+// directory that cannot be told (through a link).
+void ForgetListings() {
+  Cache().listings = {};
+  Cache().ids = {};
+}
+
+// A directory, or a link that may lead to one, changed names.
+void ForgetDirectoryTexts() { Cache().ids = {}; }
+
+// The text that names a directory, whatever separators end it ("." for the
+// current one).
+std::string DirectoryText(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir.empty() ? std::string(".") : dir;
+}
+
+// Every name of a directory but "." and "..".  False when it cannot be read.
+bool ReadListing(const std::string &dir, Listing &names) {
+  DIR *d = opendir(dir.c_str());
   if (!d) return false;
-  bool any = false;
+  CountDirectoryRead();
   while (struct dirent *e = readdir(d)) {
-    if (!EqualsIgnoringCase(e->d_name, name.c_str())) continue;
-    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
-    any = true;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.insert(e->d_name);
   }
   closedir(d);
-  return any;
+  return true;
 }
 
-std::string TranslateBoardPath(const std::string &board) {
+// The entry of directory `dir` that equals `name` ignoring case, the first
+// in byte order.  `known` is the directory's status when the caller has it.
+bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found,
+                      const struct stat *known = nullptr) {
+  ListingCache &cache = Cache();
+  if (cache.scopes == 0) {
+    DIR *d = opendir(dir.c_str());
+    if (!d) return false;
+    CountDirectoryRead();
+    bool any = false;
+    while (struct dirent *e = readdir(d)) {
+      if (!EqualsIgnoringCase(e->d_name, name.c_str())) continue;
+      if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
+      any = true;
+    }
+    closedir(d);
+    return any;
+  }
+
+  struct stat st;
+  if (!known || !S_ISDIR(known->st_mode)) {
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    known = &st;
+  }
+  DirectoryId id = IdOf(*known);
+  cache.ids[dir] = id;
+  auto it = cache.listings.find(id);
+  if (it == cache.listings.end()) {
+    Listing names;
+    if (!ReadListing(dir, names)) return false;
+    it = cache.listings.emplace(id, std::move(names)).first;
+  }
+  std::string upper = name;
+  for (char &c : upper) c = static_cast<char>(Folded(c));
+  auto hit = it->second.lower_bound(upper);
+  if (hit == it->second.end() || !EqualsIgnoringCase(hit->c_str(), name.c_str())) return false;
+  found = *hit;
+  return true;
+}
+
+// The cached listing of the directory that holds host path `host`, and the
+// name within it; null when that directory has none.
+Listing *ListingHolding(const std::string &host, std::string &name) {
+  ListingCache &cache = Cache();
+  if (!ListingsHeld()) return nullptr;
+  std::string path = host;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return nullptr;
+  DirectoryId id;
+  auto known = cache.ids.find(dir);
+  if (known != cache.ids.end()) {
+    id = known->second;
+  } else {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return nullptr;
+    id = IdOf(st);
+    cache.ids.emplace(dir, id);
+  }
+  auto it = cache.listings.find(id);
+  return it == cache.listings.end() ? nullptr : &it->second;
+}
+
+// This process made or removed the name of host path `host`.
+void NoteCreated(const std::string &host) {
+  std::string name;
+  if (Listing *names = ListingHolding(host, name)) names->insert(name);
+}
+void NoteRemoved(const std::string &host) {
+  std::string name;
+  if (Listing *names = ListingHolding(host, name)) names->erase(name);
+}
+
+// What a translation learnt of the path's last component.
+struct HostLookup {
+  enum Kind { Unknown, Absent, Present } last = Unknown;
+  struct stat st;  // its lstat when Present, taken of the host path as returned
+  int error = 0;   // why it was not found when Absent
+};
+
+// A board path with its drive mapped and its separators made slashes.
+std::string RawHostPath(const std::string &board) {
   std::string rest = board;
   std::string prefix;
   if (rest.size() >= 2 && rest[1] == ':' &&
@@ -76,9 +228,13 @@ std::string TranslateBoardPath(const std::string &board) {
   }
   std::replace(rest.begin(), rest.end(), '\\', '/');
   if (!prefix.empty() && !rest.empty() && prefix.back() != '/' && rest.front() != '/') prefix += '/';
-  std::string raw = prefix + rest;
+  return prefix + rest;
+}
 
-  // Resolve component by component.
+// The rule: component by component from the first, each looked up exactly
+// and, when absent, ignoring case; "." and ".." are taken as they are, and
+// nothing below a component found neither way is looked up.
+std::string WalkComponents(const std::string &raw, HostLookup &lookup) {
   std::string out;
   size_t pos = 0;
   if (!raw.empty() && raw[0] == '/') {
@@ -94,12 +250,16 @@ std::string TranslateBoardPath(const std::string &board) {
       std::string base = out;
       if (!base.empty() && base.back() != '/') base += '/';
       std::string candidate = base + comp;
-      if (resolving && comp != "." && comp != ".." && !Exists(candidate)) {
+      struct stat st;
+      if (resolving && comp != "." && comp != ".." && lstat(candidate.c_str(), &st) != 0) {
+        int error = errno;
         std::string found;
-        if (FindIgnoringCase(base.empty() ? std::string(".") : base, comp, found))
+        if (FindIgnoringCase(DirectoryText(base), comp, found)) {
           candidate = base + found;
-        else
+        } else {
           resolving = false;  // nothing below a missing component can exist
+          lookup.error = error;
+        }
       }
       out = candidate;
     }
@@ -108,7 +268,104 @@ std::string TranslateBoardPath(const std::string &board) {
     else if (out.empty()) out.append("./", 2);
     pos = slash + 1;
   }
+  lookup.last = resolving ? HostLookup::Unknown : HostLookup::Absent;
   return out;
+}
+
+// The same result with fewer calls in the usual cases.  When the whole path
+// exists exactly, every component does, so the walk would take each as it
+// is.  When only the last is missing and its directory exists exactly, the
+// walk would come to it unchanged, and only it needs the case-blind
+// fallback.  False when neither holds: the walk decides.
+bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) {
+  // Repeated separators as one, as the walk writes them.
+  std::string path;
+  path.reserve(raw.size());
+  for (char c : raw)
+    if (c != '/' || path.empty() || path.back() != '/') path += c;
+  if (path.empty() || path == "/") {
+    host = path;
+    return true;
+  }
+  // The walk looks the last component up without a trailing separator.
+  bool trailing = path.back() == '/';
+  if (trailing) path.pop_back();
+
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!trailing) {
+      lookup.last = HostLookup::Present;
+      lookup.st = st;
+    }
+    host = trailing ? path + '/' : path;
+    return true;
+  }
+
+  int error = errno;
+  size_t cut = path.find_last_of('/');
+  std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  struct stat parentStatus;
+  bool parentKnown = false;
+  if (parent.size() > 1) {  // neither the current directory nor the root: it must be there
+    std::string dir = DirectoryText(parent);
+    if (lstat(dir.c_str(), &parentStatus) != 0) return false;
+    parentKnown = true;
+  }
+  host = path;
+  if (name != "." && name != "..") {
+    std::string found;
+    if (FindIgnoringCase(DirectoryText(parent), name, found, parentKnown ? &parentStatus : nullptr))
+      host = parent + found;
+    else
+      lookup.last = HostLookup::Absent;
+  }
+  lookup.error = error;
+  if (trailing) host += '/';
+  return true;
+}
+
+// Host path for a board path, after the rules at the top of this file.
+std::string TranslateBoardPath(const std::string &board, HostLookup *lookup = nullptr, bool walkOnly = false) {
+  HostLookup ignored;
+  HostLookup &info = lookup ? *lookup : ignored;
+  info.last = HostLookup::Unknown;
+  std::string raw = RawHostPath(board);
+  std::string host;
+  if (!walkOnly && ShortLookup(raw, info, host)) return host;
+  return WalkComponents(raw, info);
+}
+
+// stat() of a translated path, from what the translation learnt when it can
+// tell: 0, or -1 with errno set.
+int StatHost(const std::string &host, const HostLookup &lookup, struct stat &st) {
+  if (lookup.last == HostLookup::Present && !S_ISLNK(lookup.st.st_mode)) {
+    st = lookup.st;  // not a link: its lstat is its stat
+    return 0;
+  }
+  if (lookup.last == HostLookup::Absent) {
+    errno = lookup.error;
+    return -1;
+  }
+  return ::stat(host.c_str(), &st);
+}
+
+// Whether a name change at a host path leaves every directory where it
+// was: true for a plain file (or for nothing) there.
+bool PlainFile(const HostLookup &lookup) {
+  return lookup.last == HostLookup::Absent || (lookup.last == HostLookup::Present && S_ISREG(lookup.st.st_mode));
+}
+
+// This process renamed `from` to `to`, replacing what `to` named.
+void NoteRenamed(const std::string &from, const HostLookup &lookupFrom, const std::string &to,
+                 const HostLookup &lookupTo) {
+  // Two names of one file: the rename left both.
+  if (lookupFrom.last == HostLookup::Present && lookupTo.last == HostLookup::Present &&
+      IdOf(lookupFrom.st) == IdOf(lookupTo.st))
+    return;
+  NoteRemoved(from);
+  NoteCreated(to);
+  if (!PlainFile(lookupFrom) || !PlainFile(lookupTo)) ForgetDirectoryTexts();
 }
 
 // ---------------------------------------------------------------- streams
@@ -223,6 +480,8 @@ bool Jailed(const std::string &host) {
 
 #ifdef VLM_TEST_HOOKS
 std::string HostPath(const std::string &boardPath) { return TranslateBoardPath(boardPath); }
+std::string HostPathByWalk(const std::string &boardPath) { return TranslateBoardPath(boardPath, nullptr, true); }
+long CaseBlindDirectoryReads() { return Cache().reads; }
 #endif
 
 FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
@@ -246,12 +505,21 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     case Access::Append: flags = O_WRONLY | O_CREAT | O_APPEND; fmode = "ab"; break;
     case Access::CreateNew: flags = O_WRONLY | O_CREAT | O_EXCL; fmode = "wb"; break;
   }
-  std::string host = TranslateBoardPath(path);
+  HostLookup lookup;
+  std::string host = TranslateBoardPath(path, &lookup);
   if (Writes(access) && Jailed(host)) return nullptr;
   struct stat before;
   bool existed = shared::Recording() && Writes(access) && ::stat(host.c_str(), &before) == 0;
   int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
+  if (flags & O_CREAT) {
+    // A name this open may have made.  Through a link the file may have
+    // been made wherever the link leads.
+    if (lookup.last == HostLookup::Present && S_ISLNK(lookup.st.st_mode))
+      ForgetListings();
+    else if (lookup.last != HostLookup::Present)
+      NoteCreated(host);
+  }
 
   struct stat st;
   if (fstat(fd, &st) != 0) std::memset(&st, 0, sizeof st);
@@ -392,18 +660,22 @@ constexpr unsigned kRenameExchange = 1u << 1;   // RENAME_EXCHANGE
 
 int RenameFile(const std::string &from, const std::string &to) {
   if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
-  std::string hostFrom = TranslateBoardPath(from), hostTo = TranslateBoardPath(to);
+  HostLookup lookupFrom, lookupTo;
+  std::string hostFrom = TranslateBoardPath(from, &lookupFrom), hostTo = TranslateBoardPath(to, &lookupTo);
   if (Jailed(hostFrom) || Jailed(hostTo)) return 0;
   if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0) return 0;
+  NoteRenamed(hostFrom, lookupFrom, hostTo, lookupTo);
   Record("rename", hostFrom, hostTo);
   return 1;
 }
 
 int RenameFileNoReplace(const std::string &from, const std::string &to) {
   if (!shared::CheckedPath(from) || !shared::CheckedPath(to) || shared::FaultHere("rename", from)) return 0;
-  std::string hostFrom = TranslateBoardPath(from), hostTo = TranslateBoardPath(to);
+  HostLookup lookupFrom, lookupTo;
+  std::string hostFrom = TranslateBoardPath(from, &lookupFrom), hostTo = TranslateBoardPath(to, &lookupTo);
   if (Jailed(hostFrom) || Jailed(hostTo)) return 0;
   if (RenameWithFlags(hostFrom, hostTo, kRenameNoReplace) == 0) {
+    NoteRenamed(hostFrom, lookupFrom, hostTo, lookupTo);
     Record("rename", hostFrom, hostTo);
     return 1;
   }
@@ -411,18 +683,23 @@ int RenameFileNoReplace(const std::string &from, const std::string &to) {
   // Without the flag: a second name that cannot land on an existing one,
   // then the first name goes.  Between the two the file has both names.
   if (::link(hostFrom.c_str(), hostTo.c_str()) != 0) return 0;
+  NoteCreated(hostTo);
   Record("link", hostFrom, hostTo);
   if (::unlink(hostFrom.c_str()) != 0) return 0;
+  NoteRemoved(hostFrom);
   Record("delete", hostFrom);
   return 1;
 }
 
 int ExchangeFiles(const std::string &a, const std::string &b) {
   if (!shared::CheckedPath(a) || !shared::CheckedPath(b)) return 0;
-  std::string hostA = TranslateBoardPath(a), hostB = TranslateBoardPath(b);
+  HostLookup lookupA, lookupB;
+  std::string hostA = TranslateBoardPath(a, &lookupA), hostB = TranslateBoardPath(b, &lookupB);
   if (Jailed(hostA) || Jailed(hostB)) return 0;
   if (shared::FaultHere("exchange", a)) return 0;
   if (RenameWithFlags(hostA, hostB, kRenameExchange) != 0) return 0;
+  // Both names stay; only what they name changes.
+  if (!PlainFile(lookupA) || !PlainFile(lookupB)) ForgetDirectoryTexts();
   Record("exchange", hostA, hostB);
   return 1;
 }
@@ -447,8 +724,10 @@ int SyncDirectory(const std::string &directory) {
 
 int IdentifyFile(const std::string &path, FileIdentity &id) {
   if (!shared::CheckedPath(path)) return 0;
+  HostLookup lookup;
+  std::string host = TranslateBoardPath(path, &lookup);
   struct stat st;
-  if (::stat(TranslateBoardPath(path).c_str(), &st) != 0) return errno == ENOENT ? kNoSuchFile : 0;
+  if (StatHost(host, lookup, st) != 0) return errno == ENOENT ? kNoSuchFile : 0;
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.file = static_cast<uint64_t>(st.st_ino);
   return 1;
@@ -494,14 +773,19 @@ int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
 
 int DeleteFile(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return 0;
-  std::string host = TranslateBoardPath(path);
+  HostLookup lookup;
+  std::string host = TranslateBoardPath(path, &lookup);
   if (Jailed(host)) return 0;
-  struct stat st;
-  if (lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (lookup.last != HostLookup::Absent && lookup.last != HostLookup::Present &&
+      lstat(host.c_str(), &lookup.st) == 0)
+    lookup.last = HostLookup::Present;
+  if (lookup.last == HostLookup::Present && S_ISDIR(lookup.st.st_mode)) {
     errno = EACCES;
     return 0;
   }
   if (::unlink(host.c_str()) != 0) return 0;
+  NoteRemoved(host);
+  if (!PlainFile(lookup)) ForgetDirectoryTexts();
   Record("delete", host);
   return 1;
 }
@@ -511,7 +795,13 @@ int RemoveDirectory(const std::string &path) {
   std::string host = TranslateBoardPath(path);
   if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
+  // The directory's own listing goes with it: another may get its identity.
+  struct stat st;
+  bool known = ListingsHeld() && lstat(host.c_str(), &st) == 0;
   if (::rmdir(host.c_str()) != 0) return 0;
+  if (known) Cache().listings.erase(IdOf(st));
+  NoteRemoved(host);
+  ForgetDirectoryTexts();
   Record("rmdir", host);
   return 1;
 }
@@ -522,6 +812,12 @@ int MakeDirectory(const std::string &path) {
   if (Jailed(host)) return 0;
   while (host.size() > 1 && host.back() == '/') host.pop_back();
   if (::mkdir(host.c_str(), 0777) != 0) return 0;
+  NoteCreated(host);
+  ForgetDirectoryTexts();
+  // A directory removed by someone else may have left its identity to
+  // this one: a listing under it is not this directory's.
+  struct stat st;
+  if (ListingsHeld() && ::stat(host.c_str(), &st) == 0) Cache().listings.erase(IdOf(st));
   Record("mkdir", host);
   return 1;
 }
@@ -550,6 +846,12 @@ int RangeLock(FILE *f, int64_t offset, int64_t length, short type) {
 
 int LockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, F_WRLCK); }
 int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, F_UNLCK); }
+
+ListingScope::ListingScope() { ++Cache().scopes; }
+
+ListingScope::~ListingScope() {
+  if (--Cache().scopes == 0) ForgetListings();
+}
 
 void SleepSeconds(unsigned seconds) {
   struct timespec ts{static_cast<time_t>(seconds), 0};
@@ -668,9 +970,10 @@ int DirectorySearch::First(const std::string &pattern, unsigned attributes, Foun
       errno = ENOENT;
       return 0;
     }
-    std::string host = TranslateBoardPath(pattern);
+    HostLookup lookup;
+    std::string host = TranslateBoardPath(pattern, &lookup);
     struct stat st;
-    if (stat(host.c_str(), &st) != 0) return 0;
+    if (StatHost(host, lookup, st) != 0) return 0;
     size_t slash = host.find_last_of('/');
     entry.name = slash == std::string::npos ? host : host.substr(slash + 1);
     if (entry.name.empty() || entry.name[0] == '.' || !Accept(st, attributes, entry)) {

@@ -100,6 +100,8 @@ bool Writes(Access a) { return a != Access::Read; }
 
 #ifdef VLM_TEST_HOOKS
 std::string HostPath(const std::string &boardPath) { return boardPath; }
+std::string HostPathByWalk(const std::string &boardPath) { return boardPath; }
+long CaseBlindDirectoryReads() { return 0; }
 #endif
 
 namespace {
@@ -342,6 +344,10 @@ int RangeLock(FILE *f, int64_t offset, int64_t length, bool lock) {
 
 int LockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, true); }
 int UnlockRange(FILE *f, int64_t offset, int64_t length) { return RangeLock(f, offset, length, false); }
+
+// The file system ignores case itself: there is no listing to keep.
+ListingScope::ListingScope() = default;
+ListingScope::~ListingScope() = default;
 
 void SleepSeconds(unsigned seconds) { Sleep(static_cast<DWORD>(seconds) * 1000u); }
 void SleepMilliseconds(unsigned milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,116 @@ TEST(PosixPaths, LookupIgnoresCaseTakingTheFirstInByteOrderAndCreatesAsGiven) {
   EXPECT_EQ(Search(dir.Board() + "msgbase\\*.*"), (std::vector<std::string>{"Area2.Hdr", "area1.hdr"}));
   EXPECT_EQ(plat::DeleteFile(dir.Board() + "MSGBASE\\AREA2.HDR"), 1);
   EXPECT_FALSE(vt::FileExists(dir / "MsgBase/Area2.Hdr"));
+}
+
+// A path that exists exactly, or whose directory does, is resolved with one
+// or two lookups instead of one per component; the result must be the
+// walk's in every case, with or without kept listings.
+TEST(PosixPaths, ShortcutsGiveTheHostPathOfTheComponentWalk) {
+  SKIP_UNLESS_POSIX();
+  vt::TempDir dir;
+  vt::MakeDirs(dir / "BBS/MSG/AREA1");
+  vt::MakeDirs(dir / "BBS/files");
+  vt::WriteFile(dir / "BBS/MSG/AREA1/MH00001.BBS", "");
+  vt::WriteFile(dir / "BBS/FILE.TXT", "");
+  vt::WriteFile(dir / "BBS/Mixed.Dat", "");
+  vt::WriteFile(dir / "BBS/mixed.dat", "");
+  ASSERT_EQ(symlink("MSG", (dir / "BBS/LINKDIR").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (dir / "BBS/DANGLING").c_str()), 0);
+  const std::string root = dir.Path().substr(0, dir.Path().size() - 1);
+  vt::SetEnv("VLM_DRIVE_Q", root);
+  vt::UnsetEnv("VLM_DRIVE_Z");
+  const std::vector<std::string> cases = {
+      "BBS\\MSG\\AREA1\\MH00001.BBS", "BBS\\MSG\\AREA1\\MH00001.PKJ", "BBS\\MSG\\AREA1\\mh00001.bbs",
+      "BBS\\msg\\Area1\\MH00001.BBS", "BBS\\FILES\\NEW.TXT", "BBS\\NOSUCH\\AREA1\\X", "BBS\\MIXED.DAT",
+      "BBS\\mixed.DAT\\", "BBS\\MSG\\", "BBS\\msg\\", "BBS\\\\MSG\\\\\\AREA1", "BBS\\.\\MSG\\.\\AREA1\\",
+      "BBS\\MSG\\..\\msg\\AREA1\\..", "BBS\\FILE.TXT\\", "BBS\\FILE.TXT\\.", "BBS\\file.txt\\..",
+      "BBS\\FILE.TXT\\X", "BBS\\LINKDIR\\AREA1\\MH00001.BBS", "BBS\\LINKDIR\\area1\\X", "BBS\\linkdir\\..\\file.txt",
+      "BBS\\DANGLING", "BBS\\dangling", "BBS\\DANGLING\\X", "BBS\\DANGLING\\"};
+  std::vector<std::string> paths;
+  for (const std::string &c : cases) {
+    paths.push_back(dir.Board() + c);
+    paths.push_back("Q:\\" + c);
+    paths.push_back("q:" + c);
+  }
+  for (const char *p : {"Q:", "Q:\\", "Z:\\", "Z:\\NOSUCH\\X", "\\", "", ".", "..", "bbs", "NOSUCH", "BBS\\MSG\\area1",
+                        "bbs\\msg\\AREA1\\NEW.PKJ", "BBS\\NEW.PKJ\\", ".\\Bbs\\"})
+    paths.push_back(p);  // relative ones from within the board's directory
+
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  for (int scope = 0; scope < 2; ++scope) {
+    std::unique_ptr<plat::ListingScope> listings(scope ? new plat::ListingScope : nullptr);
+    for (const std::string &p : paths) EXPECT_EQ(plat::HostPath(p), plat::HostPathByWalk(p)) << p << " scope " << scope;
+  }
+  EXPECT_EQ(plat::HostPath("bbs\\msg\\AREA1\\NEW.PKJ"), "BBS/MSG/AREA1/NEW.PKJ");
+  EXPECT_EQ(plat::HostPath("Q:\\BBS\\MIXED.DAT\\"), dir.Path() + "BBS/Mixed.Dat/");
+  plat::FileIdentity id;
+  EXPECT_NE(plat::IdentifyFile("BBS\\FILE.TXT\\", id), 1) << "a file is no directory";
+  ASSERT_EQ(chdir(cwd), 0);
+  vt::UnsetEnv("VLM_DRIVE_Q");
+}
+
+// With a scope, every directory is read once however many absent names are
+// asked for, and what this process changes is found as without the scope.
+TEST(PosixPaths, KeptListingsReadEachDirectoryOnceAndFollowTheLayersOwnChanges) {
+  SKIP_UNLESS_POSIX();
+  vt::TempDir dir;
+  vt::MakeDirs(dir / "MSG");
+  vt::WriteFile(dir / "MSG/area.hdr", "h");
+  const std::string msg = dir.Board() + "MSG\\";
+  long reads = plat::CaseBlindDirectoryReads();
+  EXPECT_EQ(FileSize(msg + "AREA.PKJ"), -1);
+  EXPECT_EQ(FileSize(msg + "AREA.HDR"), 1);
+  EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 2) << "without a scope every absent name reads";
+  {
+    plat::ListingScope listings;
+    reads = plat::CaseBlindDirectoryReads();
+    for (const char *name : {"AREA.PKJ", "AREA.PKC", "AREA.NEW", "AREA.OLD"}) EXPECT_EQ(FileSize(msg + name), -1);
+    EXPECT_EQ(FileSize(msg + "AREA.HDR"), 1);
+    EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 1);
+
+    // Case variants made, renamed and deleted by the layer are found, and
+    // a name they no longer hold is made as given.
+    auto madeAsGiven = [&](const std::string &name) {
+      return Open(msg + name, plat::Access::Write) && vt::FileExists(dir / ("MSG/" + name));
+    };
+    plat::UniqueFile f = Open(msg + "Area.Pkj", plat::Access::Write);
+    ASSERT_TRUE(f);
+    ASSERT_EQ(plat::WriteBytes(f.get(), "jj", 2), 1);
+    ASSERT_EQ(plat::CloseFile(f.release()), 1);
+    EXPECT_EQ(FileSize(msg + "AREA.PKJ"), 2);
+    EXPECT_EQ(plat::RenameFile(msg + "AREA.PKJ", msg + "Area.Old"), 1);
+    EXPECT_EQ(FileSize(msg + "AREA.OLD"), 2);
+    EXPECT_TRUE(madeAsGiven("AREA.PKJ"));
+    EXPECT_EQ(plat::RenameFileNoReplace(msg + "AREA.OLD", msg + "Area.New"), 1);
+    EXPECT_EQ(FileSize(msg + "area.new"), 2);
+    EXPECT_TRUE(madeAsGiven("AREA.OLD"));
+    EXPECT_EQ(plat::DeleteFile(msg + "AREA.NEW"), 1);
+    EXPECT_TRUE(madeAsGiven("AREA.NEW"));
+    EXPECT_EQ(plat::MakeDirectory(msg + "Sub"), 1);
+    EXPECT_TRUE(Open(msg + "SUB\\X.TXT", plat::Access::Write));
+    EXPECT_EQ(FileSize(msg + "sub\\x.txt"), 0);
+    EXPECT_EQ(plat::DeleteFile(msg + "SUB\\X.TXT"), 1);
+    EXPECT_EQ(plat::RemoveDirectory(msg + "SUB"), 1);
+    EXPECT_EQ(plat::MakeDirectory(msg + "SUB"), 1);
+    EXPECT_TRUE(vt::FileExists(dir / "MSG/SUB"));
+
+    // Another text for the same directory shares its listing.
+    EXPECT_TRUE(Open(dir.Board() + "MSG\\..\\MSG\\Late.Dat", plat::Access::Write));
+    EXPECT_EQ(FileSize(msg + "LATE.DAT"), 0);
+
+    // The one limit: a variant made by someone else is not seen by the fallback.
+    vt::WriteFile(dir / "MSG/Other.Dat", "o");
+    EXPECT_EQ(FileSize(msg + "OTHER.DAT"), -1);
+    EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 2) << "MSG and Sub, once each";
+  }
+  plat::ListingScope again;
+  reads = plat::CaseBlindDirectoryReads();
+  EXPECT_EQ(FileSize(msg + "OTHER.DAT"), 1) << "a new scope reads afresh";
+  EXPECT_EQ(FileSize(msg + "AREA.PKC"), -1);
+  EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 1);
 }
 
 TEST(PosixPaths, HiddenFilesAreNeverFoundAndLinksToRegularFilesCount) {
