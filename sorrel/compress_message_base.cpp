@@ -134,6 +134,8 @@ void PackAllAreas(int cleanup) {
 }  // namespace
 
 void CompressMessageBase() {
+  // Absent names are many: each directory is read once for the whole run.
+  plat::ListingScope listings;
   if (FindMinusSlashParam("LINK")) GetAreaLink();
   if (FindMinusSlashParam("FASTMAIL")) GetUserCRC();
   int cleanup = FindMinusSlashParam("CLEANUP");
