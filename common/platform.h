@@ -191,8 +191,8 @@ class LockedRange {
 // maintenance runs, so a missed variant is a name the board never uses;
 // and a variant that has gone since its directory was read names no file,
 // so opening it fails as "No such file or directory", as the name itself
-// did.  The listings take memory for the directories actually searched;
-// they are not shared between threads.
+// did.  The listings take memory for the directories actually searched.
+// Like the programs, the listings are single-threaded.
 //
 // On Windows the file system ignores case itself, and a scope does nothing.
 class ListingScope {

@@ -211,8 +211,8 @@ void NoteRemoved(const std::string &host) {
 // What a translation learnt of the path's last component.
 struct HostLookup {
   enum Kind { Unknown, Absent, Present } last = Unknown;
-  struct stat st;  // its lstat when Present, taken of the host path as returned
-  int error = 0;   // why it was not found when Absent
+  struct stat st {};  // its lstat when Present, taken of the host path as returned
+  int error = 0;      // why it was not found when Absent
 };
 
 // A board path with its drive mapped and its separators made slashes.
