@@ -35,6 +35,13 @@
 //      attachments go; the former files are checked again and deleted, the
 //      directory synced, the journal deleted.
 // RecoverArea settles what an earlier run left, with the same steps.
+//
+// A run packs areas in groups (compress_area.cpp): every area of a group
+// goes through the steps above, but each sync is made once for the whole
+// group, after the step's changes of all its areas (one sync of the file
+// system where the host has it).  What must reach the disk before a later
+// change still does, for every area, so a power cut leaves each area in one
+// of the states above; the group only shares the cost of the syncs.
 #pragma once
 
 #include <array>
@@ -139,25 +146,36 @@ uint64_t HeaderSum(const MessageHeader &header, uint64_t sum);
 // open stream (which is left at its start).  `length` is stored as given.
 int DescribeFile(FILE *f, uint64_t length, JournalFile &file);
 
-// Step 1: creates the pending journal with its signature.  Prints the
-// failure and returns 0 when it could not.
-int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal);
-// Step 1's end: records the new files (content.file) and syncs the journal.
-int RecordJournalFiles(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
-// Step 2's end: writes the journal's content, syncs and closes it.
-int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
+// Step 1 without its sync: creates the pending journal and, unless the area
+// keeps no message (kJournalNoNewFiles), the two new files, and records the
+// new files' identities (into content.file as well).  Everything is closed
+// again.  Prints the failure, removes what it made and returns 0 when it
+// could not.  The caller syncs the journals and the new files of its areas
+// together (with their directories) before it writes into the new files.
+int StartJournal(const AreaFiles &files, PackJournal &content);
+// Step 2's end without its sync: appends the content to the journal.
+int CompleteJournal(const AreaFiles &files, const PackJournal &content);
 // Removes what steps 1 and 2 made when the area is not switched: the new
 // files (only when they are ours) and the journal.
 int DropJournal(const AreaFiles &files, const PackJournal &content);
 
-// Steps 3 to 6 for a complete journal.
 enum class PackOutcome {
   Packed,     // switched and finished (a failure of step 6 is left to the next run)
   Changed,    // the board changed the area: left as the board wrote it
   Failed,     // a step failed and everything was undone
   Unsettled,  // a step failed and could not be undone: the journal is left
 };
-PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &content);
+// One area whose journal is complete, and what became of it.
+struct SwitchingArea {
+  const AreaFiles *files;
+  PackJournal *content;
+  PackOutcome outcome = PackOutcome::Packed;
+};
+// The sync that ends step 2, then steps 3 to 6, for several areas at once:
+// each area goes through every step as it would alone, and each sync is
+// made once for all of them (the syncs of one step must reach the disk
+// before the next step begins, whichever area they belong to).
+void SwitchAreas(std::vector<SwitchingArea> &areas);
 
 // Finishes or undoes a packing of the area that an earlier run left half
 // done.  Returns 1 when the area's files are in a settled state and may be
