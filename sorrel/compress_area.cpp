@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "files.h"
 #include "link.h"
@@ -137,13 +138,16 @@ struct Area {
   std::vector<MsgFastRecord> asIs;   // fast mail records under the current numbers
   std::vector<MsgFastRecord> fast;   // what goes to MSGFAST.BBS when the group ends
   PackOutcome outcome = PackOutcome::Packed;
+  // The messages the area holds after the run, written to MsgCount when its
+  // group ends; none for an area without files or that could not be read.
+  std::optional<uint16_t> countAfter;
 };
 
 // The area as it is, after a packing that did not happen: its count and its
 // fast mail records under the numbers it keeps.
 void LeaveAsIs(Area &a, bool fastMail = true) {
   a.plan = Plan::Done;
-  *a.count = LiveCount(a.files.header);
+  a.countAfter = LiveCount(a.files.header);
   a.fast = fastMail ? std::move(a.asIs) : std::vector<MsgFastRecord>();
   a.links = {};
   a.pack = {};
@@ -224,7 +228,7 @@ void SkipArea(Area &a, plat::UniqueFile &file, int link) {
     });
     if (!plat::CloseFile(file.release()) || writeFailed) PrintFileFailure("writing", a.files.header);
   }
-  *a.count = static_cast<uint16_t>(a.total);
+  a.countAfter = static_cast<uint16_t>(a.total);
   a.fast = std::move(a.asIs);
 }
 
@@ -276,9 +280,9 @@ void CountAsIs(Area &a) {
   plat::UniqueFile f = OpenRead(a.files.header);
   int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
   if (records <= 0 || records > kMaxMessages) return;
-  *a.count = static_cast<uint16_t>(records);
+  a.countAfter = static_cast<uint16_t>(records);
   std::vector<MessageHeader> piece;
-  ForEachHeaderPiece(f.get(), *a.count, piece, [&](const MessageHeader *h, size_t got, uint32_t first) {
+  ForEachHeaderPiece(f.get(), *a.countAfter, piece, [&](const MessageHeader *h, size_t got, uint32_t first) {
     for (size_t k = 0; k < got; ++k)
       if (WantsFastMail(h[k], a.record, 1)) a.fast.push_back(FastRecord(h[k], a.number, uint16_t(first + k + 1)));
     return true;
@@ -626,7 +630,7 @@ int NoteNextReads(std::vector<Area *> &areas) {
 }
 
 // The area's count, fast mail records and log once its switch is over.
-void Conclude(Area &a) {
+void EndSwitch(Area &a) {
   switch (a.outcome) {
     case PackOutcome::Packed:
       break;
@@ -646,7 +650,7 @@ void Conclude(Area &a) {
       return;
   }
   uint16_t count = LiveCount(a.files.header);
-  *a.count = count;
+  a.countAfter = count;
   // Posts the board made while the switch went on follow the packed ones.
   if (count > a.kept) {
     plat::UniqueFile f = OpenRead(a.files.header);
@@ -689,7 +693,8 @@ struct Group {
       if (a->plan != Plan::Done) packing.push_back(a.get());
     if (!packing.empty()) Switch(packing);
     for (auto &a : areas) {
-      if (a->plan != Plan::Done) Conclude(*a);
+      if (a->plan != Plan::Done) EndSwitch(*a);
+      if (a->countAfter) *a->count = *a->countAfter;
       AppendFastMail(a->fast);
     }
     *this = Group();
