@@ -66,8 +66,10 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
 // Set by SIGINT or SIGTERM: the run stops after the current step and removes
-// its boards.
+// its boards.  The program running then gets the signal too, so a long pack
+// does not hold up the stop.
 volatile std::sig_atomic_t Stopping = 0;
+volatile pid_t RunningChild = 0;
 fs::path WorkRoot;  // everything the default mode writes, removed on every exit
 
 [[noreturn]] void Finish(int status) {
@@ -126,11 +128,15 @@ Finished RunProgram(const std::vector<std::string> &args, const Environment &env
     std::fprintf(stderr, "cannot run %s: %s\n", argv[0], std::strerror(errno));
     ::_exit(127);
   }
+  RunningChild = pid;
+  if (Stopping) ::kill(pid, SIGTERM);
   int status = 0;
   struct rusage usage {};
-  while (::wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) return done;
+  int waited;
+  while ((waited = ::wait4(pid, &status, 0, &usage)) < 0 && errno == EINTR) {
   }
+  RunningChild = 0;
+  if (waited < 0) return done;
   done.seconds = Seconds(start);
   done.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   done.maxRssKiB = usage.ru_maxrss;
@@ -569,7 +575,10 @@ int MakeCommand(int argc, char **argv) {
   return 0;
 }
 
-void OnSignal(int) { Stopping = 1; }
+void OnSignal(int signal) {
+  Stopping = 1;
+  if (RunningChild > 0) ::kill(RunningChild, signal);
+}
 
 }  // namespace
 
