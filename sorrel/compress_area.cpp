@@ -46,8 +46,10 @@ constexpr size_t kTextStreamBuffer = 262144;
 // What one group may hold.
 constexpr int64_t kGroupTextBytes = int64_t(64) << 20;  // text of the areas it packs
 constexpr uint64_t kGroupMessages = uint64_t(1) << 20;   // messages mapped or with fast mail records kept
-constexpr uint64_t kGroupNextReads = uint64_t(2) << 20;  // users times areas renumbered
+constexpr uint64_t kGroupNextReads = uint64_t(1) << 20;  // users times areas renumbered
 constexpr size_t kGroupAreas = 1000;
+// Areas whose emptied former files wait for the end of the run at most.
+constexpr size_t kEmptiedAreas = 10000;
 
 // LinkEntry::Excluded holds a PackState during the scan and the limits;
 // afterwards kDeleted marks the removed messages, which linking excludes.
@@ -399,9 +401,16 @@ void PrepareArea(Area &a, int link, int cleanup) {
 // The texts of the kept messages, copied from the old text file to the new
 // one through large sequential reads and writes: a window of the old file
 // and a buffer of the new one.
+// The two buffers of the copy, kCopyBuffer bytes each, allocated once for
+// a group (never cleared: only what was read is used).
+struct CopyBuffers {
+  std::unique_ptr<uint8_t[]> window, out;
+};
+
 class TextCopier {
  public:
-  TextCopier(FILE *from, FILE *to) : from_(from), to_(to), window_(kCopyBuffer), out_(kCopyBuffer) {}
+  TextCopier(FILE *from, FILE *to, CopyBuffers &buffers)
+      : from_(from), to_(to), window_(buffers.window.get()), out_(buffers.out.get()) {}
 
   // Appends the text of `want` bytes at `start` of the old file to the new
   // one; `copied` is what the old file held of it.  Returns 0 when reading
@@ -418,7 +427,7 @@ class TextCopier {
         if (windowLength_ == 0) break;  // the old file ends here
       }
       int64_t take = std::min<int64_t>(want - copied, windowStart_ + windowLength_ - at);
-      if (!Put(window_.data() + (at - windowStart_), size_t(take))) return 0;
+      if (!Put(window_ + (at - windowStart_), size_t(take))) return 0;
       copied += take;
     }
     // The last byte of a text's last piece, when shorter than a whole piece,
@@ -440,7 +449,7 @@ class TextCopier {
       return 0;
     }
     if (std::fseek(from_, long(at), SEEK_SET) != 0) return 0;
-    size_t got = std::fread(window_.data(), 1, window_.size(), from_);
+    size_t got = std::fread(window_, 1, kCopyBuffer, from_);
     if (got == 0 && std::ferror(from_)) return 0;
     windowLength_ = int64_t(got);
     return 1;
@@ -448,9 +457,9 @@ class TextCopier {
 
   int Put(const uint8_t *bytes, size_t size) {
     while (size > 0) {
-      if (outLength_ == out_.size() && !WriteOut()) return 0;
-      size_t take = std::min(size, out_.size() - outLength_);
-      std::memcpy(out_.data() + outLength_, bytes, take);
+      if (outLength_ == kCopyBuffer && !WriteOut()) return 0;
+      size_t take = std::min(size, kCopyBuffer - outLength_);
+      std::memcpy(out_ + outLength_, bytes, take);
       outLength_ += take;
       bytes += take;
       size -= take;
@@ -459,13 +468,13 @@ class TextCopier {
   }
 
   int WriteOut() {
-    if (outLength_ > 0 && !plat::WriteBytes(to_, out_.data(), outLength_)) return 0;
+    if (outLength_ > 0 && !plat::WriteBytes(to_, out_, outLength_)) return 0;
     outLength_ = 0;
     return 1;
   }
 
   FILE *from_, *to_;
-  std::vector<uint8_t> window_, out_;
+  uint8_t *window_, *out_;
   int64_t windowStart_ = 0, windowLength_ = 0;
   size_t outLength_ = 0;
 };
@@ -502,7 +511,7 @@ int DescribeWritten(const std::string &path, JournalFile &file) {
 // numbers and the attachments of the removed messages noted on the way.
 // Returns 1 when both files are complete (not yet synced); otherwise the
 // failure has been printed.
-int CopyPass(Area &a) {
+int CopyPass(Area &a, CopyBuffers &buffers) {
   plat::UniqueFile header = OpenRead(a.files.header), oldText = OpenRead(a.files.text);
   if (!header || !oldText) {
     PrintFileFailure("opening", !header ? a.files.header : a.files.text);
@@ -518,14 +527,17 @@ int CopyPass(Area &a) {
     std::printf("Failed to Setup %s Buffer\n", a.files.text.c_str());
 
   std::vector<MessageHeader> out;
-  std::unique_ptr<TextCopier> texts;
   try {
     out.reserve(kHeaderChunk);
-    texts = std::make_unique<TextCopier>(oldText.get(), newText.get());
+    if (!buffers.window) {
+      buffers.window.reset(new uint8_t[kCopyBuffer]);
+      buffers.out.reset(new uint8_t[kCopyBuffer]);
+    }
   } catch (const std::bad_alloc &) {
     ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     return 0;
   }
+  TextCopier texts(oldText.get(), newText.get(), buffers);
   const MessageRecord &r = a.record;
   uint64_t newLength = 0;  // bytes in the new text file
   const char *failedAction = nullptr;
@@ -551,7 +563,7 @@ int CopyPass(Area &a) {
       // header says so.
       int64_t copied = 0;
       bool readFailed = false;
-      if (!texts->Copy(h.TextStart, h.TextLength > 0 ? h.TextLength : 0, copied, readFailed))
+      if (!texts.Copy(h.TextStart, h.TextLength > 0 ? h.TextLength : 0, copied, readFailed))
         return readFailed ? fail("reading", a.files.text) : fail("writing", a.files.newText);
       if (newLength > 0xFFFFFFFFull) {
         errno = EFBIG;
@@ -583,7 +595,7 @@ int CopyPass(Area &a) {
     PrintFileFailure("writing", a.files.newHeader);
     return 0;
   }
-  if (!texts->Finish() || !plat::CloseFile(newText.release())) {
+  if (!texts.Finish() || !plat::CloseFile(newText.release())) {
     PrintFileFailure("writing", a.files.newText);
     return 0;
   }
@@ -613,6 +625,7 @@ int NoteNextReads(std::vector<Area *> &areas) {
   }
   for (size_t i = 0; i < placed.size(); ++i) {
     Area &a = *placed[i];
+    a.content.nextReads.reserve(NumUsers);
     for (uint32_t u = 0; u < NumUsers; ++u) {
       uint16_t v = values[size_t(u) * placed.size() + i];
       uint16_t renumbered;
@@ -670,6 +683,7 @@ struct Group {
   int64_t textBytes = 0;
   uint64_t messages = 0;
   uint64_t nextReads = 0;
+  CopyBuffers buffers;
 
   bool Full() const {
     return textBytes >= kGroupTextBytes || messages >= kGroupMessages || nextReads >= kGroupNextReads ||
@@ -700,7 +714,7 @@ struct Group {
     *this = Group();
   }
 
-  static void Switch(std::vector<Area *> &packing) {
+  void Switch(std::vector<Area *> &packing) {
     // The journals that record the new files reach the disk before anything
     // is written into those files.
     std::vector<std::string> journals, directories;
@@ -719,7 +733,7 @@ struct Group {
       return;
     }
     for (Area *a : packing)
-      if (a->plan == Plan::Pack && !CopyPass(*a)) Abandon(*a);
+      if (a->plan == Plan::Pack && !CopyPass(*a, buffers)) Abandon(*a);
     std::erase_if(packing, [](Area *a) { return a->plan == Plan::Done; });
     if (!NoteNextReads(packing)) {
       for (Area *a : packing) Abandon(*a);
@@ -754,10 +768,16 @@ void QueueArea(uint16_t area, const MessageRecord &record, int link, int cleanup
   a->count = &count;
   PrepareArea(*a, link, cleanup);
   Queue.Add(std::move(a));
-  if (Queue.Full()) Queue.Run();
+  if (Queue.Full()) {
+    Queue.Run();
+    DeleteEmptiedFiles(kEmptiedAreas);
+  }
 }
 
-void PackQueuedAreas() { Queue.Run(); }
+void PackQueuedAreas() {
+  Queue.Run();
+  DeleteEmptiedFiles();
+}
 
 void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count) {
   QueueArea(area, record, link, cleanup, count);

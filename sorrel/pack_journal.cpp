@@ -136,6 +136,44 @@ int DeleteIfOurs(const std::string &name, const JournalFile &file) {
   return 0;
 }
 
+// Deletes a former file of the journal's: its identity, and its first bytes
+// or, once the journal says the former files were emptied, no bytes at all.
+int DeleteFormer(const std::string &name, const JournalFile &file, bool emptied) {
+  if (!SameFile(name, file)) return 1;
+  if (emptied) {
+    plat::UniqueFile f = OpenRead(name);
+    bool empty = f && plat::FileLength(f.get()) == 0;
+    f.reset();
+    if (empty) {
+      if (plat::DeleteFile(name)) return 1;
+      PrintFileFailure("deleting", name);
+      return 0;
+    }
+  }
+  return DeleteIfOurs(name, file);
+}
+
+// Empties a former file of the journal's (one that is not is left alone).
+int EmptyIfOurs(const std::string &name, const JournalFile &file) {
+  if (!IsOurs(name, file)) return 1;
+  plat::UniqueFile f(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+  plat::FileIdentity id;
+  bool ok = f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
+            plat::TruncateFile(f.get(), 0);
+  if (f && !plat::CloseFile(f.release())) ok = false;
+  if (ok) return 1;
+  PrintFileFailure("writing", name);
+  return 0;
+}
+
+// The former files emptied in this run and the journals that name them,
+// deleted at its end.
+struct EmptiedArea {
+  AreaFiles files;
+  JournalFile oldHeader, oldText;
+};
+std::vector<EmptiedArea> Emptied;
+
 // ---------------------------------------------------------------- the journal file
 
 enum class Stage {
@@ -478,20 +516,37 @@ struct Finishing {
   PackJournal *c;
   bool going = true;   // no step has failed yet
   bool waiting = false;
+  bool attachesGone = true;
+  bool emptying = false;  // the former files are emptied now, deleted at the end of the run
 };
 
 // Writes the next-read changes of the journals where LASTCOMB.BBS still
 // holds the value a change was made from, syncs it, and records in each
 // journal that its changes are done (the journals synced together).
 void ApplyNextReads(std::vector<Finishing *> &areas) {
-  std::vector<NextReadWrite> writes;
+  // A few hundred users at a time, so that what is held stays small: their
+  // records are one stretch of the file.
+  constexpr uint32_t kUsersAtOnce = 256;
+  auto byUser = [](const NextReadChange &a, const NextReadChange &b) { return a.User < b.User; };
   for (Finishing *f : areas)
-    for (const NextReadChange &change : f->c->nextReads) {
-      int64_t at = NextReadOffset(change.User, f->c->area);
-      if (at >= 0) writes.push_back({at, change.Old, change.New});
-    }
+    if (!std::is_sorted(f->c->nextReads.begin(), f->c->nextReads.end(), byUser))
+      std::stable_sort(f->c->nextReads.begin(), f->c->nextReads.end(), byUser);
+  std::vector<size_t> next(areas.size(), 0);
+  std::vector<NextReadWrite> writes;
   bool ok = hLastComb != nullptr;
-  if (ok && !writes.empty()) ok = WriteNextReads(hLastComb, writes) && plat::FlushFile(hLastComb);
+  for (uint32_t first = 0; ok && first <= 0xFFFF; first += kUsersAtOnce) {
+    writes.clear();
+    for (size_t i = 0; i < areas.size(); ++i) {
+      const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
+      for (; next[i] < changes.size() && changes[next[i]].User < first + kUsersAtOnce; ++next[i]) {
+        const NextReadChange &change = changes[next[i]];
+        int64_t at = NextReadOffset(change.User, areas[i]->c->area);
+        if (at >= 0) writes.push_back({at, change.Old, change.New});
+      }
+    }
+    if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
+  }
+  if (ok) ok = plat::FlushFile(hLastComb) != 0;
   if (!ok) {
     if (!hLastComb) errno = EBADF;
     PrintFileFailure("writing", LastCombName());
@@ -531,10 +586,7 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     if (f.going && !f.c->progress.NextReadsDone && !f.c->nextReads.empty()) numbers.push_back(&f);
   if (!numbers.empty()) ApplyNextReads(numbers);
 
-  std::vector<bool> attachesGone(areas.size(), true);
-  std::vector<std::string> directories;
-  for (size_t i = 0; i < areas.size(); ++i) {
-    Finishing &f = areas[i];
+  for (Finishing &f : areas) {
     if (!f.going) continue;
     const AreaFiles &files = *f.files;
     PackJournal &c = *f.c;
@@ -544,7 +596,7 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     for (const auto &field : c.attaches) {
       std::string subject;
       PasToC(field.data(), field.size(), subject);
-      if (!EraseFileAttaches(subject)) attachesGone[i] = false;
+      if (!EraseFileAttaches(subject)) f.attachesGone = false;
     }
     // A post still being written into the former files is waited for a
     // moment; the former files go only once nothing more can be taken over.
@@ -566,14 +618,51 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
       }
       ReportFailure("Text without a header dropped from " + NameAt(t, oldText) + "\n");
     }
-    if (oldHeader != kNowhere && oldHeader != kLive && !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
+    if (oldHeader != kNowhere && oldHeader != kLive && !c.progress.FormerEmptied &&
+        !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
       ReportFailure(StrPrintf("%s was written to after the switch: area %u left as it is\n",
                               NameAt(h, oldHeader).c_str(), unsigned(c.area)));
       f.going = false;
       continue;
     }
-    if ((oldHeader > kLive && !DeleteIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
-        (oldText > kLive && !DeleteIfOurs(NameAt(t, oldText), c.file[kOldTextFile]))) {
+    // In a run, an area that is otherwise done has its former files emptied
+    // now and deleted at the end of the run.
+    f.emptying = !lastChance && f.attachesGone && !c.progress.FormerEmptied && (oldHeader > kLive || oldText > kLive);
+  }
+
+  // The journals say the former files may be empty before any is emptied.
+  std::vector<std::string> journals;
+  for (Finishing &f : areas) {
+    if (!f.going || !f.emptying) continue;
+    f.c->progress.FormerEmptied = 1;
+    if (WriteProgress(f.files->committed, f.c->progress, false))
+      journals.push_back(f.files->committed);
+    else
+      f.going = false;
+  }
+  if (!journals.empty() && !SyncAll(journals, {}))
+    for (Finishing &f : areas)
+      if (f.emptying) f.going = false;
+
+  std::vector<std::string> directories;
+  for (Finishing &f : areas) {
+    if (!f.going) continue;
+    const AreaFiles &files = *f.files;
+    const PackJournal &c = *f.c;
+    KindNames h = HeaderNames(files), t = TextNames(files);
+    Place oldHeader = Where(h, c.file[kOldHeaderFile]);
+    Place oldText = Where(t, c.file[kOldTextFile]);
+    if (f.emptying) {
+      if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
+          (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
+        f.going = false;
+      else
+        Emptied.push_back({files, c.file[kOldHeaderFile], c.file[kOldTextFile]});
+      continue;
+    }
+    bool emptied = c.progress.FormerEmptied != 0;
+    if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), c.file[kOldHeaderFile], emptied)) ||
+        (oldText > kLive && !DeleteFormer(NameAt(t, oldText), c.file[kOldTextFile], emptied))) {
       f.going = false;
       continue;
     }
@@ -581,10 +670,10 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
   }
   bool synced = directories.empty() || SyncAll({}, directories);
   int settled = 1;
-  for (size_t i = 0; i < areas.size(); ++i) {
-    Finishing &f = areas[i];
+  for (Finishing &f : areas) {
+    if (f.going && f.emptying) continue;  // finished at the end of the run
     if (f.going && !synced) f.going = false;
-    if (f.going && !attachesGone[i]) {
+    if (f.going && !f.attachesGone) {
       ReportFailure(f.files->committed + " is kept for attachments still to be deleted\n");
       f.going = false;
     }
@@ -822,6 +911,34 @@ void SwitchAreas(std::vector<SwitchingArea> &areas) {
   for (SwitchingArea &s : areas)
     if (going(s)) committed.push_back({s.files, s.content});
   if (!committed.empty()) FinishCommitted(committed, false);
+}
+
+int DeleteEmptiedFiles(size_t atLeast) {
+  if (Emptied.empty() || Emptied.size() < atLeast) return 1;
+  std::vector<EmptiedArea> areas;
+  areas.swap(Emptied);
+  std::vector<std::string> directories;
+  std::vector<bool> going(areas.size(), true);
+  for (size_t i = 0; i < areas.size(); ++i) {
+    const EmptiedArea &e = areas[i];
+    KindNames h = HeaderNames(e.files), t = TextNames(e.files);
+    Place oldHeader = Where(h, e.oldHeader), oldText = Where(t, e.oldText);
+    if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), e.oldHeader, true)) ||
+        (oldText > kLive && !DeleteFormer(NameAt(t, oldText), e.oldText, true)))
+      going[i] = false;
+    else
+      AddOnce(directories, e.files.directory);
+  }
+  // The journals go only once the deletions of the files they name are on disk.
+  bool ok = directories.empty() || SyncAll({}, directories);
+  for (size_t i = 0; ok && i < areas.size(); ++i) {
+    if (!going[i]) continue;
+    if (!plat::DeleteFile(areas[i].files.committed)) {
+      PrintFileFailure("deleting", areas[i].files.committed);
+      going[i] = false;
+    }
+  }
+  return ok && std::find(going.begin(), going.end(), false) == going.end() ? 1 : 0;
 }
 
 int RecoverArea(uint16_t area) {

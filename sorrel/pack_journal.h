@@ -72,7 +72,8 @@ struct JournalFile {
 // Right after the 16-byte signature, rewritten in place as the work goes on.
 struct JournalProgress {
   uint8_t NextReadsDone;   // 1 once the next-read numbers are written and synced
-  uint8_t Reserved[3];
+  uint8_t FormerEmptied;   // 1 once the former files may be found empty (step 6, in a run)
+  uint8_t Reserved[2];
   uint32_t FixedLate;      // late posts whose texts were taken over from the former text file
   uint64_t LatePosition;   // where in the former text file the next such text begins
 };
@@ -106,6 +107,7 @@ static_assert(sizeof(JournalFile) == 32);
 static_assert(offsetof(JournalFile, Length) == 16);
 static_assert(offsetof(JournalFile, PrefixSum) == 28);
 static_assert(sizeof(JournalProgress) == 16);
+static_assert(offsetof(JournalProgress, FormerEmptied) == 1);
 static_assert(offsetof(JournalProgress, FixedLate) == 4);
 static_assert(offsetof(JournalProgress, LatePosition) == 8);
 static_assert(sizeof(JournalFiles) == 136);
@@ -176,6 +178,15 @@ struct SwitchingArea {
 // made once for all of them (the syncs of one step must reach the disk
 // before the next step begins, whichever area they belong to).
 void SwitchAreas(std::vector<SwitchingArea> &areas);
+// Within a run, step 6 does not delete the former files of a packed area:
+// every file deleted makes each later file creation in its directory slower
+// on some file systems, for as long as the deletion is recent.  It empties
+// them instead (which gives their space back at once), the journal saying so
+// first, and leaves the deletions of the former files and of the journals to
+// this call at the end of the run (or earlier, once `atLeast` areas wait
+// for it, so that what is held for them stays bounded).  Returns 0 when a
+// deletion failed (the next run finishes the area from its journal).
+int DeleteEmptiedFiles(size_t atLeast = 0);
 
 // Finishes or undoes a packing of the area that an earlier run left half
 // done.  Returns 1 when the area's files are in a settled state and may be
