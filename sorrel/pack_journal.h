@@ -33,7 +33,9 @@
 //      rewritten; the next-read numbers are written where the user still has
 //      the old value, synced, and the journal records that step as done; the
 //      attachments go; the former files are checked again and deleted, the
-//      directory synced, the journal deleted.
+//      directory synced, the journal deleted.  Within a run the former files
+//      are emptied instead (the journal records that first) and deleted with
+//      the journal at the end of the run (DeleteEmptiedFiles).
 // RecoverArea settles what an earlier run left, with the same steps.
 //
 // A run packs areas in groups (compress_area.cpp): every area of a group
