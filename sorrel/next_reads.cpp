@@ -74,8 +74,8 @@ int ReadNextReads(FILE *lastComb, const std::vector<uint16_t> &areas, uint32_t u
 }
 
 int WriteNextReads(FILE *lastComb, std::vector<NextReadWrite> &changes) {
-  std::sort(changes.begin(), changes.end(),
-            [](const NextReadWrite &a, const NextReadWrite &b) { return a.offset < b.offset; });
+  auto byOffset = [](const NextReadWrite &a, const NextReadWrite &b) { return a.offset < b.offset; };
+  if (!std::is_sorted(changes.begin(), changes.end(), byOffset)) std::sort(changes.begin(), changes.end(), byOffset);
   std::vector<uint8_t> piece;
   std::vector<bool> changed;
   for (size_t i = 0; i < changes.size();) {

@@ -531,19 +531,25 @@ void ApplyNextReads(std::vector<Finishing *> &areas) {
   for (Finishing *f : areas)
     if (!std::is_sorted(f->c->nextReads.begin(), f->c->nextReads.end(), byUser))
       std::stable_sort(f->c->nextReads.begin(), f->c->nextReads.end(), byUser);
+  uint32_t lastUser = 0;
+  for (Finishing *f : areas)
+    if (!f->c->nextReads.empty()) lastUser = std::max<uint32_t>(lastUser, f->c->nextReads.back().User);
   std::vector<size_t> next(areas.size(), 0);
   std::vector<NextReadWrite> writes;
   bool ok = hLastComb != nullptr;
-  for (uint32_t first = 0; ok && first <= 0xFFFF; first += kUsersAtOnce) {
+  for (uint32_t first = 0; ok && first <= lastUser; first += kUsersAtOnce) {
     writes.clear();
-    for (size_t i = 0; i < areas.size(); ++i) {
-      const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
-      for (; next[i] < changes.size() && changes[next[i]].User < first + kUsersAtOnce; ++next[i]) {
-        const NextReadChange &change = changes[next[i]];
-        int64_t at = NextReadOffset(change.User, areas[i]->c->area);
-        if (at >= 0) writes.push_back({at, change.Old, change.New});
+    // User by user, area by area: in the order of the file when the areas
+    // come in order of number, as a run's do.
+    for (uint32_t user = first; user < first + kUsersAtOnce; ++user)
+      for (size_t i = 0; i < areas.size(); ++i) {
+        const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
+        for (; next[i] < changes.size() && changes[next[i]].User <= user; ++next[i]) {
+          const NextReadChange &change = changes[next[i]];
+          int64_t at = NextReadOffset(change.User, areas[i]->c->area);
+          if (at >= 0) writes.push_back({at, change.Old, change.New});
+        }
       }
-    }
     if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
   }
   if (ok) ok = plat::FlushFile(hLastComb) != 0;
