@@ -521,9 +521,9 @@ struct Finishing {
 };
 
 // Writes the next-read changes of the journals where LASTCOMB.BBS still
-// holds the value a change was made from, syncs it, and records in each
-// journal that its changes are done (the journals synced together).
-void ApplyNextReads(std::vector<Finishing *> &areas) {
+// holds the value a change was made from, and syncs it.  Returns 0 when it
+// could not (the failure printed).
+int ApplyNextReads(std::vector<Finishing *> &areas) {
   // A few hundred users at a time, so that what is held stays small: their
   // records are one stretch of the file.
   constexpr uint32_t kUsersAtOnce = 256;
@@ -553,28 +553,18 @@ void ApplyNextReads(std::vector<Finishing *> &areas) {
     if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
   }
   if (ok) ok = plat::FlushFile(hLastComb) != 0;
-  if (!ok) {
-    if (!hLastComb) errno = EBADF;
-    PrintFileFailure("writing", LastCombName());
-    for (Finishing *f : areas) f->going = false;
-    return;
-  }
-  std::vector<std::string> journals;
-  for (Finishing *f : areas) {
-    f->c->progress.NextReadsDone = 1;
-    if (!WriteProgress(f->files->committed, f->c->progress, false))
-      f->going = false;
-    else
-      journals.push_back(f->files->committed);
-  }
-  if (!SyncAll(journals, {}))
-    for (Finishing *f : areas) f->going = false;
+  if (ok) return 1;
+  if (!hLastComb) errno = EBADF;
+  PrintFileFailure("writing", LastCombName());
+  return 0;
 }
 
 // Step 6 for committed journals, each area's part as for one area alone,
 // the syncs shared.  Returns 1 when every area is settled; an area whose
 // journal is left for the next run has the reason printed.
 int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
+  // The texts of late posts; the former files checked once the board has
+  // had a moment to finish a post it was writing into them.
   for (Finishing &f : areas) {
     const AreaFiles &files = *f.files;
     PackJournal &c = *f.c;
@@ -587,26 +577,13 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     }
     if (withNew && !TakeLateTexts(files, c, f.waiting)) f.going = false;
   }
-  std::vector<Finishing *> numbers;
-  for (Finishing &f : areas)
-    if (f.going && !f.c->progress.NextReadsDone && !f.c->nextReads.empty()) numbers.push_back(&f);
-  if (!numbers.empty()) ApplyNextReads(numbers);
-
   for (Finishing &f : areas) {
     if (!f.going) continue;
     const AreaFiles &files = *f.files;
     PackJournal &c = *f.c;
-    bool withNew = HasNewFiles(c);
-    // Attachments go only once the next-read numbers are safe.  One that
-    // cannot be deleted keeps the journal for the next run to try again.
-    for (const auto &field : c.attaches) {
-      std::string subject;
-      PasToC(field.data(), field.size(), subject);
-      if (!EraseFileAttaches(subject)) f.attachesGone = false;
-    }
     // A post still being written into the former files is waited for a
     // moment; the former files go only once nothing more can be taken over.
-    for (int wait = 0; withNew && f.waiting && wait < kLateWaits && f.going; ++wait) {
+    for (int wait = 0; HasNewFiles(c) && f.waiting && wait < kLateWaits && f.going; ++wait) {
       plat::SleepMilliseconds(kLateWaitMilliseconds);
       if (!TakeLateTexts(files, c, f.waiting)) f.going = false;
     }
@@ -631,24 +608,41 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
       f.going = false;
       continue;
     }
-    // In a run, an area that is otherwise done has its former files emptied
-    // now and deleted at the end of the run.
-    f.emptying = !lastChance && f.attachesGone && !c.progress.FormerEmptied && (oldHeader > kLive || oldText > kLive);
+    // In a run the former files are emptied now and deleted at its end.
+    f.emptying = !lastChance && !c.progress.FormerEmptied && (oldHeader > kLive || oldText > kLive);
   }
 
-  // The journals say the former files may be empty before any is emptied.
+  // The next-read numbers, then one write of each journal's progress: the
+  // numbers are done, the former files may be found empty.
+  std::vector<Finishing *> numbers;
+  for (Finishing &f : areas)
+    if (f.going && !f.c->progress.NextReadsDone && !f.c->nextReads.empty()) numbers.push_back(&f);
+  if (!numbers.empty() && !ApplyNextReads(numbers))
+    for (Finishing *f : numbers) f->going = false;
   std::vector<std::string> journals;
   for (Finishing &f : areas) {
-    if (!f.going || !f.emptying) continue;
-    f.c->progress.FormerEmptied = 1;
+    bool numbered = std::find(numbers.begin(), numbers.end(), &f) != numbers.end();
+    if (!f.going || (!numbered && !f.emptying)) continue;
+    if (numbered) f.c->progress.NextReadsDone = 1;
+    if (f.emptying) f.c->progress.FormerEmptied = 1;
     if (WriteProgress(f.files->committed, f.c->progress, false))
       journals.push_back(f.files->committed);
     else
       f.going = false;
   }
   if (!journals.empty() && !SyncAll(journals, {}))
-    for (Finishing &f : areas)
-      if (f.emptying) f.going = false;
+    for (Finishing &f : areas) f.going = false;
+
+  // Attachments go only once the next-read numbers are safe.  One that
+  // cannot be deleted keeps the journal for the next run to try again.
+  for (Finishing &f : areas) {
+    if (!f.going) continue;
+    for (const auto &field : f.c->attaches) {
+      std::string subject;
+      PasToC(field.data(), field.size(), subject);
+      if (!EraseFileAttaches(subject)) f.attachesGone = false;
+    }
+  }
 
   std::vector<std::string> directories;
   for (Finishing &f : areas) {
@@ -662,7 +656,7 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
       if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
           (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
         f.going = false;
-      else
+      else if (f.attachesGone)
         Emptied.push_back({files, c.file[kOldHeaderFile], c.file[kOldTextFile]});
       continue;
     }
@@ -677,12 +671,12 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
   bool synced = directories.empty() || SyncAll({}, directories);
   int settled = 1;
   for (Finishing &f : areas) {
-    if (f.going && f.emptying) continue;  // finished at the end of the run
-    if (f.going && !synced) f.going = false;
     if (f.going && !f.attachesGone) {
       ReportFailure(f.files->committed + " is kept for attachments still to be deleted\n");
       f.going = false;
     }
+    if (f.going && f.emptying) continue;  // finished at the end of the run
+    if (f.going && !synced) f.going = false;
     if (f.going && !plat::DeleteFile(f.files->committed)) {
       PrintFileFailure("deleting", f.files->committed);
       f.going = false;
@@ -910,9 +904,10 @@ void SwitchAreas(std::vector<SwitchingArea> &areas) {
   // From here on the board may have posted into the new files: the switch
   // is finished by this run or the next, never undone.
   bool synced = SyncAll({}, directoriesOfGoing());
+  // The commit needs no sync of its own: a complete journal whose text
+  // files are switched is finished by the next run just the same.
   for (SwitchingArea &s : areas)
     if (going(s) && (!synced || !Rename(s.files->journal, s.files->committed))) leftBehind(s);
-  SyncAll({}, directoriesOfGoing());
   std::vector<Finishing> committed;
   for (SwitchingArea &s : areas)
     if (going(s)) committed.push_back({s.files, s.content});
