@@ -27,7 +27,8 @@
 //      that never replace a file), the former header file is compared again
 //      (a change undoes the switch), the directory is synced; then the text
 //      files are switched and the directory synced again.
-//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC; the directory is synced.
+//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC (no sync of its own: a
+//      complete .PKJ whose text files are switched is finished the same way).
 //   6. Posts whose text went to the former text file while their header went
 //      to the new header file get their text copied over and their TextStart
 //      rewritten; the next-read numbers are written where the user still has
