@@ -153,14 +153,16 @@ int DeleteFormer(const std::string &name, const JournalFile &file, bool emptied)
   return DeleteIfOurs(name, file);
 }
 
-// Empties a former file of the journal's (one that is not is left alone).
+// Empties a former file of the journal's: its identity and its first bytes
+// (one that is not is left alone).
 int EmptyIfOurs(const std::string &name, const JournalFile &file) {
-  if (!IsOurs(name, file)) return 1;
   plat::UniqueFile f(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
   plat::FileIdentity id;
-  bool ok = f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
-            plat::TruncateFile(f.get(), 0);
-  if (f && !plat::CloseFile(f.release())) ok = false;
+  if (!f || !plat::IdentifyStream(f.get(), id) || id.volume != file.Volume || id.file != file.Index) return 1;
+  std::vector<uint8_t> prefix(file.PrefixLength);
+  if (!ReadAt(f.get(), 0, prefix.data(), prefix.size()) || Crc(prefix.data(), prefix.size()) != file.PrefixSum) return 1;
+  bool ok = plat::TruncateFile(f.get(), 0) != 0;
+  if (!plat::CloseFile(f.release())) ok = false;
   if (ok) return 1;
   PrintFileFailure("writing", name);
   return 0;
@@ -518,6 +520,7 @@ struct Finishing {
   bool waiting = false;
   bool attachesGone = true;
   bool emptying = false;  // the former files are emptied now, deleted at the end of the run
+  int oldHeader = -1, oldText = -1;  // Place of the former files once they are checked
 };
 
 // Writes the next-read changes of the journals where LASTCOMB.BBS still
@@ -591,6 +594,8 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     KindNames h = HeaderNames(files), t = TextNames(files);
     Place oldHeader = Where(h, c.file[kOldHeaderFile]);
     Place oldText = Where(t, c.file[kOldTextFile]);
+    f.oldHeader = oldHeader;
+    f.oldText = oldText;
     if (f.waiting) {
       if (!lastChance) {
         // Normal on a live board: reported and logged, not a failure.
@@ -650,8 +655,8 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     const AreaFiles &files = *f.files;
     const PackJournal &c = *f.c;
     KindNames h = HeaderNames(files), t = TextNames(files);
-    Place oldHeader = Where(h, c.file[kOldHeaderFile]);
-    Place oldText = Where(t, c.file[kOldTextFile]);
+    // Nothing of this run renames the former files after they were found.
+    Place oldHeader = Place(f.oldHeader), oldText = Place(f.oldText);
     if (f.emptying) {
       if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
           (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
