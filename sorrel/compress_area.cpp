@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -48,6 +49,14 @@ constexpr int64_t kGroupTextBytes = int64_t(64) << 20;  // text of the areas it 
 constexpr uint64_t kGroupMessages = uint64_t(1) << 20;   // messages mapped or with fast mail records kept
 constexpr uint64_t kGroupNextReads = uint64_t(1) << 20;  // users times areas renumbered
 constexpr size_t kGroupAreas = 1000;
+// Test builds take another bound from VLM_GROUP_AREAS, so that the tests
+// of crashes and power cuts see areas packed by a later group than others.
+size_t GroupAreas() {
+#ifdef VLM_TEST_HOOKS
+  if (const char *text = std::getenv("VLM_GROUP_AREAS")) return size_t(std::max(1, std::atoi(text)));
+#endif
+  return kGroupAreas;
+}
 // Areas whose emptied former files wait for the end of the run at most.
 constexpr size_t kEmptiedAreas = 10000;
 
@@ -687,7 +696,7 @@ struct Group {
 
   bool Full() const {
     return textBytes >= kGroupTextBytes || messages >= kGroupMessages || nextReads >= kGroupNextReads ||
-           areas.size() >= kGroupAreas;
+           areas.size() >= GroupAreas();
   }
 
   void Add(std::unique_ptr<Area> a) {
@@ -726,6 +735,8 @@ struct Group {
         if (std::find(directories.begin(), directories.end(), a->files.directory) == directories.end())
           directories.push_back(a->files.directory);
       }
+    for (const std::string &d : TakeSpareDirectories())
+      if (std::find(directories.begin(), directories.end(), d) == directories.end()) directories.push_back(d);
     std::string failed;
     if (!journals.empty() && !plat::SyncTogether(journals, directories, failed)) {
       PrintFileFailure("syncing", failed);

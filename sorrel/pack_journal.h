@@ -158,6 +158,9 @@ int DescribeFile(FILE *f, uint64_t length, JournalFile &file);
 // could not.  The caller syncs the journals and the new files of its areas
 // together (with their directories) before it writes into the new files.
 int StartJournal(const AreaFiles &files, PackJournal &content);
+// The directories whose names StartJournal changed besides the areas' own
+// (files of earlier areas moved to be new files), to be synced with them.
+std::vector<std::string> TakeSpareDirectories();
 // Step 2's end without its sync: appends the content to the journal.
 int CompleteJournal(const AreaFiles &files, const PackJournal &content);
 // Removes what steps 1 and 2 made when the area is not switched: the new
