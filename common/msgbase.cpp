@@ -24,9 +24,6 @@ int MessageAreaInUse(const MessageRecord &r) {
 
 int HasNextReadPlace(uint16_t area) { return area >= 1 && area <= (Constant.MaxMsgAreas / 16) * 16 ? 1 : 0; }
 
-namespace {
-
-// Offset of a next-read number, or -1 when the area has no place of its own.
 int64_t NextReadOffset(uint16_t user, uint16_t area) {
   if (!HasNextReadPlace(area)) return -1;
   int64_t blocks = Constant.MaxMsgAreas / 16;
@@ -35,8 +32,6 @@ int64_t NextReadOffset(uint16_t user, uint16_t area) {
   int64_t offset = (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
   return offset <= LONG_MAX - 2 ? offset : -1;
 }
-
-}  // namespace
 
 uint16_t GetNextRead(FILE *lastComb, uint16_t user, uint16_t area) {
   int64_t offset = NextReadOffset(user, area);

@@ -140,6 +140,9 @@ std::string LastCombName();
 // Whether area `area` has a next-read number of its own in a user's record:
 // areas 1 to 16 * (MaxMsgAreas / 16).
 int HasNextReadPlace(uint16_t area);
+// Where in LASTCOMB.BBS that number lies, or -1 when the area has none (or
+// the offset is beyond what a stream can seek to on this host).
+int64_t NextReadOffset(uint16_t user, uint16_t area);
 
 // Next-read number of user `user` in area `area` from LASTCOMB.BBS; 0 when it
 // cannot be read, and for areas that have no place in a user's record (those

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -113,6 +114,16 @@ int ExchangeFiles(const std::string &a, const std::string &b);
 // returns.  A file's own data needs FlushFile.  Returns 1 or 0.  On Windows,
 // where renames are written through, it has nothing left to do.
 int SyncDirectory(const std::string &directory);
+
+// Makes the data of several files and the names of several directories
+// durable together, for a step whose changes must all reach the disk before
+// the next one begins.  Where the host can, that is one sync of each file
+// system they are on (far cheaper than a sync per file); otherwise each file
+// is synced in turn, in the order given, then each directory: list a file
+// before the files that describe it.  Returns 1, or 0 with errno set and
+// `failed` naming the path that could not be synced.
+int SyncTogether(const std::vector<std::string> &files, const std::vector<std::string> &directories,
+                 std::string &failed);
 
 // What tells one file from another while names come and go: device and
 // inode on POSIX, volume serial number and file index on Windows.  A name

@@ -722,6 +722,68 @@ int SyncDirectory(const std::string &directory) {
   return 1;
 }
 
+int SyncTogether(const std::vector<std::string> &files, const std::vector<std::string> &directories,
+                 std::string &failed) {
+  struct Open {
+    const std::string *board;
+    std::string host;
+    int fd;
+    struct stat st;
+  };
+  std::vector<Open> opened;
+  auto closeAll = [&] {
+    for (Open &o : opened) ::close(o.fd);
+  };
+  auto fail = [&](const std::string &path) {
+    int e = errno;
+    closeAll();
+    failed = path;
+    errno = e;
+    return 0;
+  };
+  for (const std::vector<std::string> *list : {&files, &directories}) {
+    bool dirs = list == &directories;
+    for (const std::string &path : *list) {
+      if (!shared::CheckedPath(path) || shared::FaultHere(dirs ? "dirsync" : "flush", path)) return fail(path);
+      Open o{&path, TranslateBoardPath(path), -1, {}};
+      if (dirs && o.host.empty()) o.host = ".";
+      o.fd = ::open(o.host.c_str(), O_RDONLY | O_CLOEXEC | (dirs ? O_DIRECTORY : 0));
+      if (o.fd < 0) return fail(path);
+      if (fstat(o.fd, &o.st) != 0) {
+        ::close(o.fd);
+        return fail(path);
+      }
+      opened.push_back(std::move(o));
+    }
+  }
+  if (shared::SyncsOn()) {
+#ifdef __linux__
+    // One sync of each file system covers every file and name on it.
+    std::vector<dev_t> done;
+    for (const Open &o : opened) {
+      if (std::find(done.begin(), done.end(), o.st.st_dev) != done.end()) continue;
+      if (syncfs(o.fd) != 0) return fail(*o.board);
+      done.push_back(o.st.st_dev);
+    }
+#else
+    for (const Open &o : opened)
+      if (fsync(o.fd) != 0) return fail(*o.board);
+#endif
+  }
+  if (shared::Recording()) {
+    for (Open &o : opened) {
+      if (!S_ISDIR(o.st.st_mode)) {
+        shared::RecordLine("fsync\t" + std::to_string(static_cast<uint64_t>(o.st.st_ino)));
+        continue;
+      }
+      while (o.host.size() > 1 && o.host.back() == '/') o.host.pop_back();
+      Record("dirsync", o.host);
+    }
+  }
+  closeAll();
+  return 1;
+}
+
 int IdentifyFile(const std::string &path, FileIdentity &id) {
   if (!shared::CheckedPath(path)) return 0;
   HostLookup lookup;

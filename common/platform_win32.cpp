@@ -268,6 +268,26 @@ int SyncDirectory(const std::string &directory) {
   return 1;
 }
 
+int SyncTogether(const std::vector<std::string> &files, const std::vector<std::string> &directories,
+                 std::string &failed) {
+  // Windows has no sync of a whole volume for ordinary programs: each file
+  // is committed in turn, and renames are written through already.
+  for (const std::string &path : files) {
+    UniqueFile f(OpenFile(path, Access::ReadWrite, Share::DenyNone, Mode::Binary));
+    if (!f || !FlushFile(f.get())) {
+      failed = path;
+      return 0;
+    }
+  }
+  for (const std::string &directory : directories) {
+    if (!SyncDirectory(directory)) {
+      failed = directory;
+      return 0;
+    }
+  }
+  return 1;
+}
+
 int IdentifyFile(const std::string &path, FileIdentity &id) {
   if (!shared::CheckedPath(path)) return 0;
   HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -1,18 +1,30 @@
-// Packing of one message area: the scan with its deletion limits, linking,
+// Packing of message areas: the scan with its deletion limits, linking,
 // and either the skipping pass or the packing pass with renumbering.
 //
 // The packing pass builds the new header and text files beside the live
 // ones and switches to them through pack_journal.h, so an interrupted or
 // failed run never loses a message, and neither does a board that posts
 // into the area meanwhile.
+//
+// A run packs its areas in groups: each area is scanned (and skipped, or
+// its journal begun) as it comes, and once the group is full, or the run
+// is at its end, the new files of all its areas are written, switched and
+// finished together, so that every sync is made once for the whole group.
+// A group is bounded by the text of its areas (the disk space the new
+// files take beside the live ones), by the messages whose maps it holds,
+// and by the next-read numbers it renumbers (users times areas).
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
 
 #include "files.h"
 #include "link.h"
+#include "next_reads.h"
 #include "pack_journal.h"
 #include "pack_rules.h"
 #include "platform.h"
@@ -25,8 +37,28 @@
 
 namespace {
 
-constexpr size_t kCopyPiece = 65536;
+// Texts are split into pieces of this size; the last byte of a piece
+// shorter than that is written as 0.
+constexpr int64_t kTextPiece = 65536;
+// The old text file is read, and the new one written, in pieces this large.
+constexpr size_t kCopyBuffer = size_t(1) << 20;
 constexpr size_t kTextStreamBuffer = 262144;
+
+// What one group may hold.
+constexpr int64_t kGroupTextBytes = int64_t(64) << 20;  // text of the areas it packs
+constexpr uint64_t kGroupMessages = uint64_t(1) << 20;   // messages mapped or with fast mail records kept
+constexpr uint64_t kGroupNextReads = uint64_t(1) << 20;  // users times areas renumbered
+constexpr size_t kGroupAreas = 1000;
+// Test builds take another bound from VLM_GROUP_AREAS, so that the tests
+// of crashes and power cuts see areas packed by a later group than others.
+size_t GroupAreas() {
+#ifdef VLM_TEST_HOOKS
+  if (const char *text = std::getenv("VLM_GROUP_AREAS")) return size_t(std::max(1, std::atoi(text)));
+#endif
+  return kGroupAreas;
+}
+// Areas whose emptied former files wait for the end of the run at most.
+constexpr size_t kEmptiedAreas = 10000;
 
 // LinkEntry::Excluded holds a PackState during the scan and the limits;
 // afterwards kDeleted marks the removed messages, which linking excludes.
@@ -57,10 +89,8 @@ std::array<uint8_t, 73> SubjectOf(const MessageHeader &h) {
   return s;
 }
 
-// Reads the next piece of at most kHeaderChunk headers of the first `total`.
-size_t ReadPiece(FILE *f, std::vector<MessageHeader> &buffer, uint32_t done, uint32_t total) {
-  size_t want = std::min<size_t>(kHeaderChunk, total - done);
-  return std::fread(buffer.data(), sizeof(MessageHeader), want, f);
+MsgFastRecord FastRecord(const MessageHeader &h, uint16_t area, uint16_t number) {
+  return MsgFastRecord{GetPasStringCRC(h.WhoTo), area, number};
 }
 
 void AppendFastMail(const std::vector<MsgFastRecord> &records) {
@@ -69,61 +99,105 @@ void AppendFastMail(const std::vector<MsgFastRecord> &records) {
     PrintFileFailure("writing", MsgPath + "MSGFAST.BBS");
 }
 
-MsgFastRecord FastRecord(const MessageHeader &h, uint16_t area, uint16_t number) {
-  return MsgFastRecord{GetPasStringCRC(h.WhoTo), area, number};
+// Reads the first `total` headers of a file, from where it stands, in pieces
+// of at most kHeaderChunk, handing each to use(piece, count, first number - 1);
+// `use` returns false to stop.  Returns how many were read.
+template <typename Use>
+uint32_t ForEachHeaderPiece(FILE *f, uint32_t total, std::vector<MessageHeader> &piece, Use use) {
+  piece.resize(kHeaderChunk);
+  uint32_t done = 0;
+  while (done < total) {
+    size_t want = std::min<size_t>(kHeaderChunk, total - done);
+    size_t got = std::fread(piece.data(), sizeof(MessageHeader), want, f);
+    if (got == 0) break;
+    if (!use(piece.data(), got, done)) return done;
+    done += static_cast<uint32_t>(got);
+  }
+  return done;
 }
 
-// Everything one call works with.
-struct Area {
-  uint16_t number = 0;
-  const MessageRecord *record = nullptr;
-  AreaFiles files;
-  std::string name;
-  uint32_t total = 0;  // messages in the header file
-  uint32_t kept = 0;
-  std::vector<LinkEntry> links;
-  std::vector<PackEntry> pack;
-  std::vector<MessageHeader> headers;  // one piece
-  FILE *headerFile = nullptr;          // read without a stream buffer: every read is fresh
-  PackJournal scan;                    // what the scan saw of the live files
-  std::vector<MsgFastRecord> asIs;     // fast mail records under the current numbers
-};
+plat::UniqueFile OpenRead(const std::string &path) {
+  return plat::UniqueFile(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+}
 
 // Messages in the live header file now (the board may have added some).
-uint16_t LiveCount(const Area &a) {
-  plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+uint16_t LiveCount(const std::string &header) {
+  plat::UniqueFile f = OpenRead(header);
   int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
   return static_cast<uint16_t>(std::clamp<int64_t>(records, 0, kMaxMessages));
 }
 
+enum class Plan {
+  Done,   // nothing more to do but count and fast mail records
+  Pack,   // some messages go: new files are written and switched to
+  Empty,  // every message goes: the files are moved aside and deleted
+};
+
+// One area from its scan to the end of its group.
+struct Area {
+  uint16_t number = 0;
+  MessageRecord record{};
+  AreaFiles files;
+  std::string name;
+  uint16_t *count = nullptr;
+  Plan plan = Plan::Done;
+  uint32_t total = 0;  // messages in the header file
+  uint32_t kept = 0;
+  std::vector<LinkEntry> links;
+  std::vector<PackEntry> pack;
+  PackJournal content;               // what the scan saw, then what the journal holds
+  std::vector<MsgFastRecord> asIs;   // fast mail records under the current numbers
+  std::vector<MsgFastRecord> fast;   // what goes to MSGFAST.BBS when the group ends
+  PackOutcome outcome = PackOutcome::Packed;
+  // The messages the area holds after the run, written to MsgCount when its
+  // group ends; none for an area without files or that could not be read.
+  std::optional<uint16_t> countAfter;
+};
+
+// The area as it is, after a packing that did not happen: its count and its
+// fast mail records under the numbers it keeps.
+void LeaveAsIs(Area &a, bool fastMail = true) {
+  a.plan = Plan::Done;
+  a.countAfter = LiveCount(a.files.header);
+  a.fast = fastMail ? std::move(a.asIs) : std::vector<MsgFastRecord>();
+  a.links = {};
+  a.pack = {};
+}
+
+// Drops what the journal's first two steps made and leaves the area as it is.
+void Abandon(Area &a) {
+  if (!DropJournal(a.files, a.content)) std::printf("%s is left for the next run to settle\n", a.files.journal.c_str());
+  LeaveAsIs(a);
+}
+
+// ---------------------------------------------------------------- the scan
+
 // The scan: delete flags, links after the range check, text lengths, keys.
 // Returns 0 when the header file could not be read whole.
-int Scan(Area &a, const PackRules &rules, int link, bool &needPack, int64_t &keptBytes) {
-  uint32_t done = 0;
+int Scan(Area &a, FILE *header, const PackRules &rules, int link, bool &needPack, int64_t &keptBytes) {
   uint64_t sum = kHeaderSumStart, textEnd = 0;
-  while (done < a.total) {
-    size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
+  std::vector<MessageHeader> piece;
+  uint32_t done = ForEachHeaderPiece(header, a.total, piece, [&](const MessageHeader *h, size_t got, uint32_t first) {
     for (size_t k = 0; k < got; ++k) {
-      const MessageHeader &h = a.headers[k];
-      LinkEntry &e = a.links[done + k];
-      sum = HeaderSum(h, sum);
-      textEnd = std::max<uint64_t>(textEnd, uint64_t(h.TextStart) + uint64_t(h.TextLength > 0 ? h.TextLength : 0));
-      if (WantsFastMail(h, *a.record, 1)) a.asIs.push_back(FastRecord(h, a.number, uint16_t(done + k + 1)));
+      uint32_t i = first + static_cast<uint32_t>(k);
+      LinkEntry &e = a.links[i];
+      sum = HeaderSum(h[k], sum);
+      textEnd = std::max<uint64_t>(textEnd, uint64_t(h[k].TextStart) + uint64_t(h[k].TextLength > 0 ? h[k].TextLength : 0));
+      if (WantsFastMail(h[k], a.record, 1)) a.asIs.push_back(FastRecord(h[k], a.number, uint16_t(i + 1)));
       PackCause cause;
-      e.Excluded = ScanHeader(h, rules, a.kept, keptBytes, cause);
+      e.Excluded = ScanHeader(h[k], rules, a.kept, keptBytes, cause);
       if (e.Excluded == kStateRemoved) needPack = true;
-      e.ReplyTo = h.ReplyTo > a.total ? 0 : h.ReplyTo;
-      e.NextReply = h.NextReply > a.total ? 0 : h.NextReply;
-      e.SubjectKey = link ? SubjectKey(h.Subject) : 0;
-      a.pack[done + k].TextLength = h.TextLength;
+      e.ReplyTo = h[k].ReplyTo > a.total ? 0 : h[k].ReplyTo;
+      e.NextReply = h[k].NextReply > a.total ? 0 : h[k].NextReply;
+      e.SubjectKey = link ? SubjectKey(h[k].Subject) : 0;
+      a.pack[i].TextLength = h[k].TextLength;
     }
-    done += static_cast<uint32_t>(got);
-    if (got == 0) break;
-  }
-  a.scan.oldHeaderSum = sum;
+    return true;
+  });
+  a.content.oldHeaderSum = sum;
   // Bytes after the last text a header names belong to no scanned message:
   // a post may be in the middle of being written there.
-  a.scan.lateTextStart = std::min<uint64_t>(textEnd, a.scan.file[kOldTextFile].Length);
+  a.content.lateTextStart = std::min<uint64_t>(textEnd, a.content.file[kOldTextFile].Length);
   return done == a.total ? 1 : 0;
 }
 
@@ -136,125 +210,37 @@ void ApplyLimits(Area &a, const PackRules &rules, bool &needPack, int64_t &keptB
   for (LinkEntry &e : a.links) e.Excluded = e.Excluded == kStateRemoved ? kDeleted : 0;
 }
 
-// Nothing to remove: links (when linking) written back in place, fast mail
-// records under the current numbers.  Each piece is read afresh just before
-// its links are written back, and only a piece whose links change is
-// written, so that a change the board makes to a header meanwhile is kept.
-void SkipArea(Area &a, int link, uint16_t &count) {
+// Nothing to remove: links (when linking) written back in place.  Each piece
+// is read afresh just before its links are written back, and only a piece
+// whose links change is written, so that a change the board makes to a
+// header meanwhile is kept.
+void SkipArea(Area &a, plat::UniqueFile &file, int link) {
   std::printf("\rSkipping  %s...", a.name.c_str());
-  bool writeFailed = false;
   if (link) {
-    std::fseek(a.headerFile, 0, SEEK_SET);
-    for (uint32_t done = 0; done < a.total && !writeFailed;) {
-      size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
-      if (got == 0) break;
+    FILE *header = file.get();
+    bool writeFailed = false;
+    std::fseek(header, 0, SEEK_SET);
+    std::vector<MessageHeader> piece;
+    ForEachHeaderPiece(header, a.total, piece, [&](MessageHeader *h, size_t got, uint32_t first) {
       bool changed = false;
       for (size_t k = 0; k < got; ++k) {
-        MessageHeader &h = a.headers[k];
-        const LinkEntry &e = a.links[done + k];
-        changed = changed || h.ReplyTo != e.ReplyTo || h.NextReply != e.NextReply;
-        h.ReplyTo = e.ReplyTo;
-        h.NextReply = e.NextReply;
+        const LinkEntry &e = a.links[first + k];
+        changed = changed || h[k].ReplyTo != e.ReplyTo || h[k].NextReply != e.NextReply;
+        h[k].ReplyTo = e.ReplyTo;
+        h[k].NextReply = e.NextReply;
       }
-      if (changed && (std::fseek(a.headerFile, long(done) * long(sizeof(MessageHeader)), SEEK_SET) != 0 ||
-                      !plat::WriteBytes(a.headerFile, a.headers.data(), got * sizeof(MessageHeader))))
+      long at = long(first) * long(sizeof(MessageHeader));
+      if (changed && (std::fseek(header, at, SEEK_SET) != 0 || !plat::WriteBytes(header, h, got * sizeof(MessageHeader)))) {
         writeFailed = true;
-      done += static_cast<uint32_t>(got);
-      std::fseek(a.headerFile, long(done) * long(sizeof(MessageHeader)), SEEK_SET);
-    }
-    FILE *f = a.headerFile;
-    a.headerFile = nullptr;
-    if (!plat::CloseFile(f)) writeFailed = true;
-    if (writeFailed) PrintFileFailure("writing", a.files.header);
+        return false;
+      }
+      std::fseek(header, at + long(got * sizeof(MessageHeader)), SEEK_SET);
+      return true;
+    });
+    if (!plat::CloseFile(file.release()) || writeFailed) PrintFileFailure("writing", a.files.header);
   }
-  AppendFastMail(a.asIs);
-  count = static_cast<uint16_t>(a.total);
-}
-
-void CloseHeaderFile(Area &a) {
-  // Packing only reads the live header file; a close error loses nothing.
-  if (a.headerFile) plat::CloseFile(a.headerFile);
-  a.headerFile = nullptr;
-}
-
-// The area as it is, after a packing that did not happen: its count and its
-// fast mail records under the numbers it keeps.
-void LeaveAsIs(const Area &a, uint16_t &count, bool fastMail) {
-  count = LiveCount(a);
-  if (fastMail) AppendFastMail(a.asIs);
-}
-
-// Steps 3 to 6 of pack_journal.h and what follows for the run.
-void Switch(Area &a, PackJournal &content, const std::vector<MsgFastRecord> &fast, uint16_t &count) {
-  switch (SwitchAreaFiles(a.files, content)) {
-    case PackOutcome::Packed:
-      break;
-    case PackOutcome::Changed: {
-      // Normal on a live board: reported, not a failure of the run.
-      std::string text = "Area changed while packing, left for the next run: " + a.name;
-      std::printf("\n%s", text.c_str());
-      WriteSystemLog(text);
-      LeaveAsIs(a, count, true);
-      return;
-    }
-    case PackOutcome::Failed:
-      LeaveAsIs(a, count, true);
-      return;
-    case PackOutcome::Unsettled:
-      LeaveAsIs(a, count, false);
-      return;
-  }
-  count = LiveCount(a);
-  AppendFastMail(fast);
-  // Posts the board made while the switch went on follow the packed ones.
-  if (count > a.kept) {
-    plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-    std::vector<MessageHeader> late(count - a.kept);
-    std::vector<MsgFastRecord> lateFast;
-    if (f && std::fseek(f.get(), long(a.kept) * long(sizeof(MessageHeader)), SEEK_SET) == 0 &&
-        std::fread(late.data(), sizeof(MessageHeader), late.size(), f.get()) == late.size())
-      for (size_t i = 0; i < late.size(); ++i)
-        if (WantsFastMail(late[i], *a.record, 0)) lateFast.push_back(FastRecord(late[i], a.number, uint16_t(a.kept + i + 1)));
-    AppendFastMail(lateFast);
-  }
-  if (a.kept > 0) WriteSystemLog(StrPrintf("Packed (%5d) %s", int(a.total - a.kept), a.name.c_str()));
-}
-
-// Every message removed: the files are moved aside and deleted once the
-// next-read numbers are reset and the attachments erased.
-void EmptyArea(Area &a, uint16_t &count) {
-  std::printf("\rPacking   %s...", a.name.c_str());
-  const MessageRecord &r = *a.record;
-  PackJournal content = a.scan;
-  content.area = a.number;
-  content.flags = kJournalNoNewFiles;
-  content.oldCount = a.total;
-  if (hLastComb && HasNextReadPlace(a.number)) {
-    for (uint32_t u = 0; u < NumUsers; ++u) {
-      uint16_t v = GetNextRead(hLastComb, uint16_t(u), a.number);
-      if (v != 1) content.nextReads.push_back({uint16_t(u), v, 1});
-    }
-  }
-  if ((r.AreaFlags & kAreaEraseAttaches) && (r.AreaType != 1 || (Constant.ConstantFlags & kConstantEraseLocalAttaches))) {
-    std::fseek(a.headerFile, 0, SEEK_SET);
-    for (uint32_t done = 0; done < a.total;) {
-      size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
-      if (got == 0) break;
-      for (size_t k = 0; k < got; ++k)
-        if (ErasesAttaches(a.headers[k], r)) content.attaches.push_back(SubjectOf(a.headers[k]));
-      done += static_cast<uint32_t>(got);
-    }
-  }
-  CloseHeaderFile(a);
-  plat::UniqueFile journal;
-  if (!BeginJournal(a.files, journal) || !RecordJournalFiles(a.files, journal, content) ||
-      !FinishJournal(a.files, journal, content)) {
-    journal.reset();
-    DropJournal(a.files, content);
-    LeaveAsIs(a, count, true);
-    return;
-  }
-  Switch(a, content, {}, count);
+  a.countAfter = static_cast<uint16_t>(a.total);
+  a.fast = std::move(a.asIs);
 }
 
 // Renumbering and splicing over the map, in order of old number.
@@ -285,246 +271,54 @@ void Renumber(Area &a) {
   }
 }
 
-uint16_t NewLink(const Area &a, uint16_t old) {
-  if (old == 0 || (a.links[old - 1].Excluded & kDeleted)) return 0;
-  return a.pack[old - 1].NewNumber;
-}
-
-// Copies the kept texts and headers into the new files.  Returns 1 when both
-// are complete and synced; otherwise the failure has been printed.
-int CopyPass(Area &a, plat::UniqueFile &newHeader, plat::UniqueFile &newText, std::vector<uint8_t> &copy,
-             std::vector<MessageHeader> &out, PackJournal &content, std::vector<MsgFastRecord> &fast) {
-  if (!plat::SetStreamBuffer(newText.get(), kTextStreamBuffer))
-    std::printf("Failed to Setup %s Buffer\n", a.files.text.c_str());
-  plat::UniqueFile oldText(plat::OpenFile(a.files.text, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  if (!oldText) {
-    PrintFileFailure("opening", a.files.text);
-    return 0;
-  }
-
-  const MessageRecord &r = *a.record;
-  uint64_t newLength = 0;  // bytes in the new text file
-  int64_t position = 0;    // of the old text file's stream
-  size_t buffered = 0;
-  std::fseek(a.headerFile, 0, SEEK_SET);
-  uint32_t done = 0;
-  while (done < a.total) {
-    size_t got = ReadPiece(a.headerFile, a.headers, done, a.total);
-    if (got == 0) break;
-    for (size_t k = 0; k < got; ++k) {
-      MessageHeader h = a.headers[k];
-      uint32_t i = done + static_cast<uint32_t>(k);
-      if (a.links[i].Excluded & kDeleted) {
-        if (ErasesAttaches(h, r)) content.attaches.push_back(SubjectOf(h));
-        continue;
-      }
-      h.ReplyTo = NewLink(a, a.links[i].ReplyTo);
-      h.NextReply = NewLink(a, a.links[i].NextReply);
-      if (WantsFastMail(h, r, 0)) fast.push_back(FastRecord(h, a.number, a.pack[i].NewNumber));
-
-      // The text: pieces of at most 64 KiB, the last byte of a piece shorter
-      // than that written as 0.  A text that ends early keeps the bytes that
-      // were there, and its header says so.
-      int64_t want = h.TextLength > 0 ? h.TextLength : 0;
-      int64_t copied = 0;
-      if (want > 0 && position != int64_t(h.TextStart)) {
-        // A start the stream cannot reach (beyond what a long holds on some
-        // hosts) must not pass for an empty text.
-        bool reachable = int64_t(long(h.TextStart)) == int64_t(h.TextStart);
-        if (!reachable) errno = EOVERFLOW;
-        if (!reachable || std::fseek(oldText.get(), long(h.TextStart), SEEK_SET) != 0) {
-          PrintFileFailure("reading", a.files.text);
-          return 0;
-        }
-        position = h.TextStart;
-      }
-      while (copied < want) {
-        size_t piece = static_cast<size_t>(std::min<int64_t>(int64_t(kCopyPiece), want - copied));
-        size_t read = std::fread(copy.data(), 1, piece, oldText.get());
-        if (read == 0) break;
-        if (read < kCopyPiece) copy[read - 1] = 0;
-        if (!plat::WriteBytes(newText.get(), copy.data(), read)) {
-          PrintFileFailure("writing", a.files.newText);
-          return 0;
-        }
-        copied += static_cast<int64_t>(read);
-        position += static_cast<int64_t>(read);
-      }
-      if (std::ferror(oldText.get())) {
-        PrintFileFailure("reading", a.files.text);
-        return 0;
-      }
-      if (newLength > 0xFFFFFFFFull) {
-        errno = EFBIG;
-        PrintFileFailure("writing", a.files.newText);
-        return 0;
-      }
-      h.TextStart = static_cast<uint32_t>(newLength);
-      h.TextLength = static_cast<int32_t>(copied);
-      newLength += static_cast<uint64_t>(copied);
-
-      out[buffered++] = h;
-      if (buffered == kHeaderChunk) {
-        if (!plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) {
-          PrintFileFailure("writing", a.files.newHeader);
-          return 0;
-        }
-        buffered = 0;
-      }
-    }
-    done += static_cast<uint32_t>(got);
-  }
-  if (done != a.total) {
-    if (!std::ferror(a.headerFile)) errno = EIO;
-    PrintFileFailure("reading", a.files.header);
-    return 0;
-  }
-  if ((buffered && !plat::WriteBytes(newHeader.get(), out.data(), buffered * sizeof(MessageHeader))) ||
-      !plat::FlushFile(newHeader.get()) || !plat::CloseFile(newHeader.release())) {
-    PrintFileFailure("writing", a.files.newHeader);
-    return 0;
-  }
-  if (!plat::FlushFile(newText.get()) || !plat::CloseFile(newText.release())) {
-    PrintFileFailure("writing", a.files.newText);
-    return 0;
-  }
-  content.file[kNewHeaderFile].Length = uint64_t(a.kept) * sizeof(MessageHeader);
-  content.file[kNewTextFile].Length = newLength;
-  return 1;
-}
-
-// Creates a new file that must not exist yet.
-plat::UniqueFile CreateNew(const std::string &path) {
-  plat::UniqueFile f(plat::OpenFile(path, plat::Access::CreateNew, plat::Share::DenyWrite, plat::Mode::Binary));
-  if (!f) PrintFileFailure("creating", path);
-  return f;
-}
-
-// The identity and first bytes of a written file, read back by its name.
-int DescribeWritten(const std::string &path, JournalFile &file) {
-  plat::UniqueFile f(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
-  plat::FileIdentity id;
-  if (f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
-      DescribeFile(f.get(), file.Length, file))
-    return 1;
-  if (f) errno = EIO;
-  PrintFileFailure("reading", path);
-  return 0;
-}
-
-// Some messages removed, some kept.
-void PackArea(Area &a, uint16_t &count) {
-  std::printf("\rPacking   %s...", a.name.c_str());
-  Renumber(a);
-  std::vector<uint8_t> copy;
-  std::vector<MessageHeader> out;
-  try {
-    copy.resize(kCopyPiece);
-    out.resize(kHeaderChunk);
-  } catch (const std::bad_alloc &) {
-    ReportFailure("Error allocation memory", "Error allocation memory packing " + a.files.header);
-    LeaveAsIs(a, count, true);
+// The subjects of the removed messages whose attachments go.
+void CollectAttaches(Area &a, FILE *header) {
+  const MessageRecord &r = a.record;
+  if (!(r.AreaFlags & kAreaEraseAttaches) || (r.AreaType == 1 && !(Constant.ConstantFlags & kConstantEraseLocalAttaches)))
     return;
-  }
-  PackJournal content = a.scan;
-  content.area = a.number;
-  content.oldCount = a.total;
-  content.keptCount = a.kept;
-  plat::UniqueFile journal, newHeader, newText;
-  if (!BeginJournal(a.files, journal)) {
-    LeaveAsIs(a, count, true);
-    return;
-  }
-  // The new files are recorded in the journal before anything is written
-  // into them, so every later run can tell them from anybody else's.
-  bool made = (newHeader = CreateNew(a.files.newHeader)) && (newText = CreateNew(a.files.newText)) &&
-              DescribeFile(newHeader.get(), 0, content.file[kNewHeaderFile]) &&
-              DescribeFile(newText.get(), 0, content.file[kNewTextFile]);
-  if (!made || !RecordJournalFiles(a.files, journal, content)) {
-    journal.reset();
-    // Files just created by this run and still held are its own.
-    if (newHeader) {
-      newHeader.reset();
-      plat::DeleteFile(a.files.newHeader);
-    }
-    if (newText) {
-      newText.reset();
-      plat::DeleteFile(a.files.newText);
-    }
-    plat::DeleteFile(a.files.journal);
-    CloseHeaderFile(a);
-    LeaveAsIs(a, count, true);
-    return;
-  }
-  std::vector<MsgFastRecord> fast;
-  int copied = CopyPass(a, newHeader, newText, copy, out, content, fast);
-  CloseHeaderFile(a);
-  newHeader.reset();
-  newText.reset();
-  if (copied) copied = DescribeWritten(a.files.newHeader, content.file[kNewHeaderFile]) &&
-                       DescribeWritten(a.files.newText, content.file[kNewTextFile]);
-  if (copied && hLastComb && HasNextReadPlace(a.number)) {
-    // Read afresh (the stream has no read buffer), so that a number the
-    // board wrote since the last area is renumbered, not overwritten.
-    for (uint32_t u = 0; u < NumUsers; ++u) {
-      uint16_t v = GetNextRead(hLastComb, uint16_t(u), a.number);
-      if (v <= 1) continue;
-      uint16_t renumbered = v > a.total ? uint16_t(a.kept + 1) : a.pack[v - 1].NewNumber;
-      // A number that stays the same needs no write: the bytes are the same.
-      if (renumbered != v) content.nextReads.push_back({uint16_t(u), v, renumbered});
-    }
-  }
-  if (!copied || !FinishJournal(a.files, journal, content)) {
-    journal.reset();
-    if (!DropJournal(a.files, content)) std::printf("%s is left for the next run to settle\n", a.files.journal.c_str());
-    LeaveAsIs(a, count, true);
-    return;
-  }
-  Switch(a, content, fast, count);
+  std::fseek(header, 0, SEEK_SET);
+  std::vector<MessageHeader> piece;
+  ForEachHeaderPiece(header, a.total, piece, [&](const MessageHeader *h, size_t got, uint32_t) {
+    for (size_t k = 0; k < got; ++k)
+      if (ErasesAttaches(h[k], r)) a.content.attaches.push_back(SubjectOf(h[k]));
+    return true;
+  });
 }
 
 // An area that must be left alone this run: its count and fast mail
 // records as its files hold them.
-void CountAsIs(Area &a, uint16_t &count) {
-  plat::UniqueFile f(plat::OpenFile(a.files.header, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+void CountAsIs(Area &a) {
+  plat::UniqueFile f = OpenRead(a.files.header);
   int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
   if (records <= 0 || records > kMaxMessages) return;
-  count = static_cast<uint16_t>(records);
-  std::vector<MessageHeader> piece(kHeaderChunk);
-  std::vector<MsgFastRecord> fast;
-  for (uint32_t done = 0; done < count;) {
-    size_t got = ReadPiece(f.get(), piece, done, count);
-    if (got == 0) break;
+  a.countAfter = static_cast<uint16_t>(records);
+  std::vector<MessageHeader> piece;
+  ForEachHeaderPiece(f.get(), *a.countAfter, piece, [&](const MessageHeader *h, size_t got, uint32_t first) {
     for (size_t k = 0; k < got; ++k)
-      if (WantsFastMail(piece[k], *a.record, 1)) fast.push_back(FastRecord(piece[k], a.number, uint16_t(done + k + 1)));
-    done += static_cast<uint32_t>(got);
-  }
-  AppendFastMail(fast);
+      if (WantsFastMail(h[k], a.record, 1)) a.fast.push_back(FastRecord(h[k], a.number, uint16_t(first + k + 1)));
+    return true;
+  });
 }
 
 // What the journal needs to know of the live files as the scan finds them.
-int DescribeLiveFiles(Area &a, int64_t headerLength) {
-  plat::UniqueFile text(plat::OpenFile(a.files.text, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
+int DescribeLiveFiles(Area &a, FILE *header, int64_t headerLength) {
+  plat::UniqueFile text = OpenRead(a.files.text);
   int64_t textLength = text ? plat::FileLength(text.get()) : -1;
-  if (textLength < 0 || !DescribeFile(text.get(), uint64_t(textLength), a.scan.file[kOldTextFile])) {
+  if (textLength < 0 || !DescribeFile(text.get(), uint64_t(textLength), a.content.file[kOldTextFile])) {
     PrintFileFailure("opening", a.files.text);
     return 0;
   }
-  if (!DescribeFile(a.headerFile, uint64_t(headerLength), a.scan.file[kOldHeaderFile])) {
+  if (!DescribeFile(header, uint64_t(headerLength), a.content.file[kOldHeaderFile])) {
     PrintFileFailure("reading", a.files.header);
     return 0;
   }
   return 1;
 }
 
-}  // namespace
-
-void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count) {
-  int settled = RecoverArea(area);
-  Area a;
-  a.number = area;
-  a.record = &record;
-  a.files = GetAreaFiles(area);
+// Scans the area and decides what becomes of it; an area to pack or empty
+// gets its journal begun.
+void PrepareArea(Area &a, int link, int cleanup) {
+  int settled = RecoverArea(a.number);
   if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
     if (cleanup && settled) {
       // One of the two is missing; the other is a lone file.
@@ -534,12 +328,12 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     return;
   }
   if (!settled) {
-    CountAsIs(a, count);
+    CountAsIs(a);
     return;
   }
   int64_t records = FileSize64(a.files.header) / int64_t(sizeof(MessageHeader));
   if (records <= 0) return;
-  PasToC(record.AreaName, a.name);
+  PasToC(a.record.AreaName, a.name);
   Trim(a.name);
   std::printf("Searching %s...", a.name.c_str());
   if (records > kMaxMessages) {
@@ -550,18 +344,17 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
     RunFailed();
     return;
   }
-  a.headerFile = plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary);
-  if (!a.headerFile) {
+  plat::UniqueFile header(plat::OpenFile(a.files.header, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+  if (!header) {
     PrintFileFailure("opening", a.files.header);
     std::printf("\n");
     return;
   }
   // Without a stream buffer every read sees what the board wrote last.
-  std::setvbuf(a.headerFile, nullptr, _IONBF, 0);
-  int64_t headerLength = plat::FileLength(a.headerFile);
+  std::setvbuf(header.get(), nullptr, _IONBF, 0);
+  int64_t headerLength = plat::FileLength(header.get());
   records = headerLength / int64_t(sizeof(MessageHeader));
-  if (records <= 0 || records > kMaxMessages || !DescribeLiveFiles(a, headerLength)) {
-    CloseHeaderFile(a);
+  if (records <= 0 || records > kMaxMessages || !DescribeLiveFiles(a, header.get(), headerLength)) {
     std::printf("\n");
     return;
   }
@@ -569,32 +362,435 @@ void CompressArea(uint16_t area, const MessageRecord &record, int link, int clea
   try {
     a.links.resize(a.total);
     a.pack.resize(a.total);
-    a.headers.resize(kHeaderChunk);
   } catch (const std::bad_alloc &) {
     ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
-    CloseHeaderFile(a);
     return;
   }
 
   bool needPack = false;
   int64_t keptBytes = 0;
-  PackRules rules = GetPackRules(record, DoDelete);
-  if (!Scan(a, rules, link, needPack, keptBytes)) {
-    if (!std::ferror(a.headerFile)) errno = EIO;
+  PackRules rules = GetPackRules(a.record, DoDelete);
+  if (!Scan(a, header.get(), rules, link, needPack, keptBytes)) {
+    if (!std::ferror(header.get())) errno = EIO;
     std::printf("\n");
     PrintFileFailure("reading", a.files.header);
-    CloseHeaderFile(a);
     return;
   }
   ApplyLimits(a, rules, needPack, keptBytes);
   if (link && a.kept >= 2) LinkPass(a.links);
 
-  if (!needPack)
-    SkipArea(a, link, count);
-  else if (a.kept == 0)
-    EmptyArea(a, count);
-  else
-    PackArea(a, count);
-  CloseHeaderFile(a);
+  if (!needPack) {
+    SkipArea(a, header, link);
+    a.links = {};
+    a.pack = {};
+    std::printf("\n");
+    return;
+  }
+  std::printf("\rPacking   %s...", a.name.c_str());
+  a.content.area = a.number;
+  a.content.oldCount = a.total;
+  a.content.keptCount = a.kept;
+  if (a.kept == 0) {
+    a.plan = Plan::Empty;
+    a.content.flags = kJournalNoNewFiles;
+    CollectAttaches(a, header.get());
+    a.links = {};
+    a.pack = {};
+  } else {
+    a.plan = Plan::Pack;
+    Renumber(a);
+  }
+  header.reset();
+  if (!StartJournal(a.files, a.content)) LeaveAsIs(a);
   std::printf("\n");
+}
+
+// ---------------------------------------------------------------- the copy pass
+
+// The texts of the kept messages, copied from the old text file to the new
+// one through large sequential reads and writes: a window of the old file
+// and a buffer of the new one.
+// The two buffers of the copy, kCopyBuffer bytes each, allocated once for
+// a group (never cleared: only what was read is used).
+struct CopyBuffers {
+  std::unique_ptr<uint8_t[]> window, out;
+};
+
+class TextCopier {
+ public:
+  TextCopier(FILE *from, FILE *to, CopyBuffers &buffers)
+      : from_(from), to_(to), window_(buffers.window.get()), out_(buffers.out.get()) {}
+
+  // Appends the text of `want` bytes at `start` of the old file to the new
+  // one; `copied` is what the old file held of it.  Returns 0 when reading
+  // (readFailed) or writing failed, with errno set.
+  int Copy(uint32_t start, int64_t want, int64_t &copied, bool &readFailed) {
+    copied = 0;
+    while (copied < want) {
+      int64_t at = int64_t(start) + copied;
+      if (at < windowStart_ || at >= windowStart_ + windowLength_) {
+        if (!Fill(at)) {
+          readFailed = true;
+          return 0;
+        }
+        if (windowLength_ == 0) break;  // the old file ends here
+      }
+      int64_t take = std::min<int64_t>(want - copied, windowStart_ + windowLength_ - at);
+      if (!Put(window_ + (at - windowStart_), size_t(take))) return 0;
+      copied += take;
+    }
+    // The last byte of a text's last piece, when shorter than a whole piece,
+    // is written as 0.  Put never writes out the byte it appended last.
+    if (copied % kTextPiece != 0) out_[outLength_ - 1] = 0;
+    return 1;
+  }
+
+  int Finish() { return WriteOut(); }
+
+ private:
+  int Fill(int64_t at) {
+    windowStart_ = at;
+    windowLength_ = 0;
+    // A start the stream cannot reach (beyond what a long holds on some
+    // hosts) must not pass for an empty text.
+    if (int64_t(long(at)) != at) {
+      errno = EOVERFLOW;
+      return 0;
+    }
+    if (std::fseek(from_, long(at), SEEK_SET) != 0) return 0;
+    size_t got = std::fread(window_, 1, kCopyBuffer, from_);
+    if (got == 0 && std::ferror(from_)) return 0;
+    windowLength_ = int64_t(got);
+    return 1;
+  }
+
+  int Put(const uint8_t *bytes, size_t size) {
+    while (size > 0) {
+      if (outLength_ == kCopyBuffer && !WriteOut()) return 0;
+      size_t take = std::min(size, kCopyBuffer - outLength_);
+      std::memcpy(out_ + outLength_, bytes, take);
+      outLength_ += take;
+      bytes += take;
+      size -= take;
+    }
+    return 1;
+  }
+
+  int WriteOut() {
+    if (outLength_ > 0 && !plat::WriteBytes(to_, out_, outLength_)) return 0;
+    outLength_ = 0;
+    return 1;
+  }
+
+  FILE *from_, *to_;
+  uint8_t *window_, *out_;
+  int64_t windowStart_ = 0, windowLength_ = 0;
+  size_t outLength_ = 0;
+};
+
+uint16_t NewLink(const Area &a, uint16_t old) {
+  if (old == 0 || (a.links[old - 1].Excluded & kDeleted)) return 0;
+  return a.pack[old - 1].NewNumber;
+}
+
+// Opens one of the new files the journal recorded, for writing.
+plat::UniqueFile OpenNew(const std::string &path, const JournalFile &recorded) {
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
+  plat::FileIdentity id;
+  if (f && plat::IdentifyStream(f.get(), id) && id.volume == recorded.Volume && id.file == recorded.Index) return f;
+  if (f) errno = EIO;
+  PrintFileFailure("opening", path);
+  return nullptr;
+}
+
+// The identity and first bytes of a written file, read back by its name.
+int DescribeWritten(const std::string &path, JournalFile &file) {
+  plat::UniqueFile f = OpenRead(path);
+  plat::FileIdentity id;
+  if (f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
+      DescribeFile(f.get(), file.Length, file))
+    return 1;
+  if (f) errno = EIO;
+  PrintFileFailure("reading", path);
+  return 0;
+}
+
+// Writes the kept messages into the new files: each header with its links
+// renumbered and its text copied; the fast mail records under the new
+// numbers and the attachments of the removed messages noted on the way.
+// Returns 1 when both files are complete (not yet synced); otherwise the
+// failure has been printed.
+int CopyPass(Area &a, CopyBuffers &buffers) {
+  plat::UniqueFile header = OpenRead(a.files.header), oldText = OpenRead(a.files.text);
+  if (!header || !oldText) {
+    PrintFileFailure("opening", !header ? a.files.header : a.files.text);
+    return 0;
+  }
+  // Large pieces are read straight into our own buffers.
+  std::setvbuf(header.get(), nullptr, _IONBF, 0);
+  std::setvbuf(oldText.get(), nullptr, _IONBF, 0);
+  plat::UniqueFile newHeader = OpenNew(a.files.newHeader, a.content.file[kNewHeaderFile]);
+  plat::UniqueFile newText = newHeader ? OpenNew(a.files.newText, a.content.file[kNewTextFile]) : nullptr;
+  if (!newText) return 0;
+  if (!plat::SetStreamBuffer(newText.get(), kTextStreamBuffer))
+    std::printf("Failed to Setup %s Buffer\n", a.files.text.c_str());
+
+  std::vector<MessageHeader> out;
+  try {
+    out.reserve(kHeaderChunk);
+    if (!buffers.window) {
+      buffers.window.reset(new uint8_t[kCopyBuffer]);
+      buffers.out.reset(new uint8_t[kCopyBuffer]);
+    }
+  } catch (const std::bad_alloc &) {
+    ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
+    return 0;
+  }
+  TextCopier texts(oldText.get(), newText.get(), buffers);
+  const MessageRecord &r = a.record;
+  uint64_t newLength = 0;  // bytes in the new text file
+  const char *failedAction = nullptr;
+  const std::string *failedFile = nullptr;
+  auto fail = [&](const char *action, const std::string &file) {
+    failedAction = action;
+    failedFile = &file;
+    return false;
+  };
+  std::vector<MessageHeader> piece;
+  uint32_t done = ForEachHeaderPiece(header.get(), a.total, piece, [&](const MessageHeader *in, size_t got, uint32_t first) {
+    for (size_t k = 0; k < got; ++k) {
+      MessageHeader h = in[k];
+      uint32_t i = first + static_cast<uint32_t>(k);
+      if (a.links[i].Excluded & kDeleted) {
+        if (ErasesAttaches(h, r)) a.content.attaches.push_back(SubjectOf(h));
+        continue;
+      }
+      h.ReplyTo = NewLink(a, a.links[i].ReplyTo);
+      h.NextReply = NewLink(a, a.links[i].NextReply);
+      if (WantsFastMail(h, r, 0)) a.fast.push_back(FastRecord(h, a.number, a.pack[i].NewNumber));
+      // A text that ends early keeps the bytes that were there, and its
+      // header says so.
+      int64_t copied = 0;
+      bool readFailed = false;
+      if (!texts.Copy(h.TextStart, h.TextLength > 0 ? h.TextLength : 0, copied, readFailed))
+        return readFailed ? fail("reading", a.files.text) : fail("writing", a.files.newText);
+      if (newLength > 0xFFFFFFFFull) {
+        errno = EFBIG;
+        return fail("writing", a.files.newText);
+      }
+      h.TextStart = static_cast<uint32_t>(newLength);
+      h.TextLength = static_cast<int32_t>(copied);
+      newLength += static_cast<uint64_t>(copied);
+      out.push_back(h);
+      if (out.size() == kHeaderChunk) {
+        if (!plat::WriteBytes(newHeader.get(), out.data(), out.size() * sizeof(MessageHeader)))
+          return fail("writing", a.files.newHeader);
+        out.clear();
+      }
+    }
+    return true;
+  });
+  if (failedAction) {
+    PrintFileFailure(failedAction, *failedFile);
+    return 0;
+  }
+  if (done != a.total) {
+    if (!std::ferror(header.get())) errno = EIO;
+    PrintFileFailure("reading", a.files.header);
+    return 0;
+  }
+  if ((!out.empty() && !plat::WriteBytes(newHeader.get(), out.data(), out.size() * sizeof(MessageHeader))) ||
+      !plat::CloseFile(newHeader.release())) {
+    PrintFileFailure("writing", a.files.newHeader);
+    return 0;
+  }
+  if (!texts.Finish() || !plat::CloseFile(newText.release())) {
+    PrintFileFailure("writing", a.files.newText);
+    return 0;
+  }
+  a.content.file[kNewHeaderFile].Length = uint64_t(a.kept) * sizeof(MessageHeader);
+  a.content.file[kNewTextFile].Length = newLength;
+  return DescribeWritten(a.files.newHeader, a.content.file[kNewHeaderFile]) &&
+         DescribeWritten(a.files.newText, a.content.file[kNewTextFile]);
+}
+
+// The next-read changes of the group's areas, from the numbers as the file
+// holds them now: a number the board wrote since an earlier area was
+// packed is renumbered, not overwritten.  Returns 0 when LASTCOMB.BBS could
+// not be read (the failure printed).
+int NoteNextReads(std::vector<Area *> &areas) {
+  std::vector<Area *> placed;
+  std::vector<uint16_t> numbers;
+  for (Area *a : areas)
+    if (HasNextReadPlace(a->number)) {
+      placed.push_back(a);
+      numbers.push_back(a->number);
+    }
+  if (!hLastComb || placed.empty()) return 1;
+  std::vector<uint16_t> values;
+  if (!ReadNextReads(hLastComb, numbers, NumUsers, values)) {
+    PrintFileFailure("reading", LastCombName());
+    return 0;
+  }
+  for (size_t i = 0; i < placed.size(); ++i) {
+    Area &a = *placed[i];
+    a.content.nextReads.reserve(NumUsers);
+    for (uint32_t u = 0; u < NumUsers; ++u) {
+      uint16_t v = values[size_t(u) * placed.size() + i];
+      uint16_t renumbered;
+      if (a.plan == Plan::Empty) {
+        renumbered = 1;
+      } else {
+        if (v <= 1) continue;
+        renumbered = v > a.total ? uint16_t(a.kept + 1) : a.pack[v - 1].NewNumber;
+      }
+      // A number that stays the same needs no write: the bytes are the same.
+      if (renumbered != v) a.content.nextReads.push_back({uint16_t(u), v, renumbered});
+    }
+  }
+  return 1;
+}
+
+// The area's count, fast mail records and log once its switch is over.
+void EndSwitch(Area &a) {
+  switch (a.outcome) {
+    case PackOutcome::Packed:
+      break;
+    case PackOutcome::Changed: {
+      // Normal on a live board: reported, not a failure of the run.
+      std::string text = "Area changed while packing, left for the next run: " + a.name;
+      std::printf("%s\n", text.c_str());
+      WriteSystemLog(text);
+      LeaveAsIs(a);
+      return;
+    }
+    case PackOutcome::Failed:
+      LeaveAsIs(a);
+      return;
+    case PackOutcome::Unsettled:
+      LeaveAsIs(a, false);
+      return;
+  }
+  uint16_t count = LiveCount(a.files.header);
+  a.countAfter = count;
+  // Posts the board made while the switch went on follow the packed ones.
+  if (count > a.kept) {
+    plat::UniqueFile f = OpenRead(a.files.header);
+    std::vector<MessageHeader> late(count - a.kept);
+    if (f && std::fseek(f.get(), long(a.kept) * long(sizeof(MessageHeader)), SEEK_SET) == 0 &&
+        std::fread(late.data(), sizeof(MessageHeader), late.size(), f.get()) == late.size())
+      for (size_t i = 0; i < late.size(); ++i)
+        if (WantsFastMail(late[i], a.record, 0)) a.fast.push_back(FastRecord(late[i], a.number, uint16_t(a.kept + i + 1)));
+  }
+  if (a.kept > 0) WriteSystemLog(StrPrintf("Packed (%5d) %s", int(a.total - a.kept), a.name.c_str()));
+}
+
+// ---------------------------------------------------------------- the group
+
+struct Group {
+  std::vector<std::unique_ptr<Area>> areas;
+  int64_t textBytes = 0;
+  uint64_t messages = 0;
+  uint64_t nextReads = 0;
+  CopyBuffers buffers;
+
+  bool Full() const {
+    return textBytes >= kGroupTextBytes || messages >= kGroupMessages || nextReads >= kGroupNextReads ||
+           areas.size() >= GroupAreas();
+  }
+
+  void Add(std::unique_ptr<Area> a) {
+    messages += a->fast.size() + a->asIs.size();
+    if (a->plan != Plan::Done) {
+      messages += a->total;
+      nextReads += NumUsers;
+      if (a->plan == Plan::Pack) textBytes += int64_t(a->content.file[kOldTextFile].Length);
+    }
+    areas.push_back(std::move(a));
+  }
+
+  // Steps 2 to 6 for the areas being packed, then every area's end in order.
+  void Run() {
+    std::vector<Area *> packing;
+    for (auto &a : areas)
+      if (a->plan != Plan::Done) packing.push_back(a.get());
+    if (!packing.empty()) Switch(packing);
+    for (auto &a : areas) {
+      if (a->plan != Plan::Done) EndSwitch(*a);
+      if (a->countAfter) *a->count = *a->countAfter;
+      AppendFastMail(a->fast);
+    }
+    *this = Group();
+  }
+
+  void Switch(std::vector<Area *> &packing) {
+    // The journals that record the new files reach the disk before anything
+    // is written into those files.
+    std::vector<std::string> journals, directories;
+    for (Area *a : packing)
+      if (a->plan == Plan::Pack) {
+        journals.push_back(a->files.newHeader);
+        journals.push_back(a->files.newText);
+        journals.push_back(a->files.journal);
+        if (std::find(directories.begin(), directories.end(), a->files.directory) == directories.end())
+          directories.push_back(a->files.directory);
+      }
+    for (const std::string &d : TakeSpareDirectories())
+      if (std::find(directories.begin(), directories.end(), d) == directories.end()) directories.push_back(d);
+    std::string failed;
+    if (!journals.empty() && !plat::SyncTogether(journals, directories, failed)) {
+      PrintFileFailure("syncing", failed);
+      for (Area *a : packing) Abandon(*a);
+      return;
+    }
+    for (Area *a : packing)
+      if (a->plan == Plan::Pack && !CopyPass(*a, buffers)) Abandon(*a);
+    std::erase_if(packing, [](Area *a) { return a->plan == Plan::Done; });
+    if (!NoteNextReads(packing)) {
+      for (Area *a : packing) Abandon(*a);
+      return;
+    }
+    std::vector<SwitchingArea> switching;
+    for (Area *a : packing) {
+      // The map is not needed any more.
+      a->links = {};
+      a->pack = {};
+      if (CompleteJournal(a->files, a->content))
+        switching.push_back({&a->files, &a->content});
+      else
+        Abandon(*a);
+    }
+    SwitchAreas(switching);
+    for (SwitchingArea &s : switching)
+      for (Area *a : packing)
+        if (&a->content == s.content) a->outcome = s.outcome;
+  }
+};
+
+Group Queue;
+
+}  // namespace
+
+void QueueArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count) {
+  auto a = std::make_unique<Area>();
+  a->number = area;
+  a->record = record;
+  a->files = GetAreaFiles(area);
+  a->count = &count;
+  PrepareArea(*a, link, cleanup);
+  Queue.Add(std::move(a));
+  if (Queue.Full()) {
+    Queue.Run();
+    DeleteEmptiedFiles(kEmptiedAreas);
+  }
+}
+
+void PackQueuedAreas() {
+  Queue.Run();
+  DeleteEmptiedFiles();
+}
+
+void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count) {
+  QueueArea(area, record, link, cleanup, count);
+  PackQueuedAreas();
 }

@@ -117,11 +117,12 @@ void PackAllAreas(int cleanup) {
     uint16_t area = static_cast<uint16_t>(a);
     if (MessageAreaInUse(record)) {
       int link = (record.AreaType == 0 || !AreaLink) ? 0 : static_cast<signed char>(AreaLink[a - 1]) != 0;
-      CompressArea(area, record, link, cleanup, MsgCount[a - 1]);
+      QueueArea(area, record, link, cleanup, MsgCount[a - 1]);
     } else if (cleanup) {
       RemoveOldBoard(area);
     }
   }
+  PackQueuedAreas();
 
   WriteMsgCount();
   MsgCount.clear();

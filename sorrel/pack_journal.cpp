@@ -6,6 +6,7 @@
 
 #include "crc32.h"
 #include "msgbase.h"
+#include "next_reads.h"
 #include "run_failure.h"
 #include "sorrel.h"
 #include "startup.h"
@@ -135,6 +136,61 @@ int DeleteIfOurs(const std::string &name, const JournalFile &file) {
   return 0;
 }
 
+// Deletes a former file of the journal's: its identity, and its first bytes
+// or, once the journal says the former files were emptied, no bytes at all.
+int DeleteFormer(const std::string &name, const JournalFile &file, bool emptied) {
+  if (!SameFile(name, file)) return 1;
+  if (emptied) {
+    plat::UniqueFile f = OpenRead(name);
+    bool empty = f && plat::FileLength(f.get()) == 0;
+    f.reset();
+    if (empty) {
+      if (plat::DeleteFile(name)) return 1;
+      PrintFileFailure("deleting", name);
+      return 0;
+    }
+  }
+  return DeleteIfOurs(name, file);
+}
+
+// An emptied file, ready to become another area's new file: moving it
+// costs the file system far less than deleting one file and creating
+// another, which on some file systems slows every later creation.
+struct Spare {
+  std::string name;
+  plat::FileIdentity id;
+};
+std::vector<Spare> Spares;
+// The directories spares were moved out of since the last call of
+// TakeSpareDirectories: their names change as well.
+std::vector<std::string> MovedFrom;
+
+// Empties a former file of the journal's: its identity and its first bytes
+// (one that is not is left alone).  An emptied file joins the spares.
+int EmptyIfOurs(const std::string &name, const JournalFile &file) {
+  plat::UniqueFile f(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+  plat::FileIdentity id;
+  if (!f || !plat::IdentifyStream(f.get(), id) || id.volume != file.Volume || id.file != file.Index) return 1;
+  std::vector<uint8_t> prefix(file.PrefixLength);
+  if (!ReadAt(f.get(), 0, prefix.data(), prefix.size()) || Crc(prefix.data(), prefix.size()) != file.PrefixSum) return 1;
+  bool ok = plat::TruncateFile(f.get(), 0) != 0;
+  if (!plat::CloseFile(f.release())) ok = false;
+  if (ok) {
+    Spares.push_back({name, id});
+    return 1;
+  }
+  PrintFileFailure("writing", name);
+  return 0;
+}
+
+// The former files emptied in this run and the journals that name them,
+// deleted at its end (those not taken as new files meanwhile).
+struct EmptiedArea {
+  AreaFiles files;
+  JournalFile oldHeader, oldText;
+};
+std::vector<EmptiedArea> Emptied;
+
 // ---------------------------------------------------------------- the journal file
 
 enum class Stage {
@@ -197,11 +253,12 @@ Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
   return Stage::Complete;
 }
 
-// Rewrites the progress of a journal in place and syncs it.
-int WriteProgress(const std::string &path, const JournalProgress &progress) {
+// Rewrites the progress of a journal in place and syncs it, unless the
+// caller syncs it together with others.
+int WriteProgress(const std::string &path, const JournalProgress &progress, bool sync = true) {
   plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
   bool ok = f && std::fseek(f.get(), long(kProgressAt), SEEK_SET) == 0 &&
-            plat::WriteBytes(f.get(), &progress, sizeof progress) && plat::FlushFile(f.get());
+            plat::WriteBytes(f.get(), &progress, sizeof progress) && (!sync || plat::FlushFile(f.get()));
   if (f && !plat::CloseFile(f.release())) ok = false;
   if (!ok) PrintFileFailure("writing", path);
   return ok ? 1 : 0;
@@ -458,84 +515,212 @@ int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
   return ok ? 1 : 0;
 }
 
-// Writes the next-read changes where LASTCOMB.BBS still holds the value the
-// change was made from, and syncs it.  Values are read afresh: the stream
-// has no read buffer.
-int ApplyNextReads(const PackJournal &c) {
-  if (c.nextReads.empty()) return 1;
-  bool ok = hLastComb != nullptr;
-  for (size_t i = 0; ok && i < c.nextReads.size(); ++i) {
-    const NextReadChange &change = c.nextReads[i];
-    if (GetNextRead(hLastComb, change.User, c.area) != change.Old) continue;
-    ok = PutNextRead(hLastComb, change.User, c.area, change.New) != 0;
-  }
-  if (ok) ok = plat::FlushFile(hLastComb) != 0;
-  if (!ok) {
-    if (!hLastComb) errno = EBADF;
-    PrintFileFailure("writing", LastCombName());
-    return 0;
-  }
-  return 1;
+// Syncs files and directories together; prints the failure.
+int SyncAll(const std::vector<std::string> &files, const std::vector<std::string> &directories) {
+  std::string failed;
+  if (plat::SyncTogether(files, directories, failed)) return 1;
+  PrintFileFailure("syncing", failed);
+  return 0;
 }
 
-// Step 6 for a committed journal.  Returns 1 when the area is settled, 0
-// when the journal is left for the next run (the reason printed).
-int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
-  bool withNew = HasNewFiles(c);
-  if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
-    ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
-                unsigned(c.area)));
-    return 0;
-  }
+void AddOnce(std::vector<std::string> &list, const std::string &item) {
+  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
+}
+
+// One committed journal on its way through step 6.
+struct Finishing {
+  const AreaFiles *files;
+  PackJournal *c;
+  bool going = true;   // no step has failed yet
   bool waiting = false;
-  if (withNew && !TakeLateTexts(files, c, waiting)) return 0;
-  if (!c.progress.NextReadsDone) {
-    if (!ApplyNextReads(c)) return 0;
-    c.progress.NextReadsDone = 1;
-    if (!WriteProgress(files.committed, c.progress)) return 0;
+  bool attachesGone = true;
+  bool emptying = false;  // the former files are emptied now, deleted at the end of the run
+  int oldHeader = -1, oldText = -1;  // Place of the former files once they are checked
+};
+
+// Writes the next-read changes of the journals where LASTCOMB.BBS still
+// holds the value a change was made from, and syncs it.  Returns 0 when it
+// could not (the failure printed).
+int ApplyNextReads(std::vector<Finishing *> &areas) {
+  // A few hundred users at a time, so that what is held stays small: their
+  // records are one stretch of the file.
+  constexpr uint32_t kUsersAtOnce = 256;
+  auto byUser = [](const NextReadChange &a, const NextReadChange &b) { return a.User < b.User; };
+  for (Finishing *f : areas)
+    if (!std::is_sorted(f->c->nextReads.begin(), f->c->nextReads.end(), byUser))
+      std::stable_sort(f->c->nextReads.begin(), f->c->nextReads.end(), byUser);
+  uint32_t lastUser = 0;
+  for (Finishing *f : areas)
+    if (!f->c->nextReads.empty()) lastUser = std::max<uint32_t>(lastUser, f->c->nextReads.back().User);
+  std::vector<size_t> next(areas.size(), 0);
+  std::vector<NextReadWrite> writes;
+  bool ok = hLastComb != nullptr;
+  for (uint32_t first = 0; ok && first <= lastUser; first += kUsersAtOnce) {
+    writes.clear();
+    // User by user, area by area: in the order of the file when the areas
+    // come in order of number, as a run's do.
+    for (uint32_t user = first; user < first + kUsersAtOnce; ++user)
+      for (size_t i = 0; i < areas.size(); ++i) {
+        const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
+        for (; next[i] < changes.size() && changes[next[i]].User <= user; ++next[i]) {
+          const NextReadChange &change = changes[next[i]];
+          int64_t at = NextReadOffset(change.User, areas[i]->c->area);
+          if (at >= 0) writes.push_back({at, change.Old, change.New});
+        }
+      }
+    if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
   }
+  if (ok) ok = plat::FlushFile(hLastComb) != 0;
+  if (ok) return 1;
+  if (!hLastComb) errno = EBADF;
+  PrintFileFailure("writing", LastCombName());
+  return 0;
+}
+
+// Step 6 for committed journals, each area's part as for one area alone,
+// the syncs shared.  Returns 1 when every area is settled; an area whose
+// journal is left for the next run has the reason printed.
+int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
+  // The texts of late posts; the former files checked once the board has
+  // had a moment to finish a post it was writing into them.
+  for (Finishing &f : areas) {
+    const AreaFiles &files = *f.files;
+    PackJournal &c = *f.c;
+    bool withNew = HasNewFiles(c);
+    if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
+      ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
+                              unsigned(c.area)));
+      f.going = false;
+      continue;
+    }
+    if (withNew && !TakeLateTexts(files, c, f.waiting)) f.going = false;
+  }
+  for (Finishing &f : areas) {
+    if (!f.going) continue;
+    const AreaFiles &files = *f.files;
+    PackJournal &c = *f.c;
+    // A post still being written into the former files is waited for a
+    // moment; the former files go only once nothing more can be taken over.
+    for (int wait = 0; HasNewFiles(c) && f.waiting && wait < kLateWaits && f.going; ++wait) {
+      plat::SleepMilliseconds(kLateWaitMilliseconds);
+      if (!TakeLateTexts(files, c, f.waiting)) f.going = false;
+    }
+    if (!f.going) continue;
+    KindNames h = HeaderNames(files), t = TextNames(files);
+    Place oldHeader = Where(h, c.file[kOldHeaderFile]);
+    Place oldText = Where(t, c.file[kOldTextFile]);
+    f.oldHeader = oldHeader;
+    f.oldText = oldText;
+    if (f.waiting) {
+      if (!lastChance) {
+        // Normal on a live board: reported and logged, not a failure.
+        Announce(StrPrintf("%s holds a post not yet complete: area %u left for the next run",
+                           NameAt(t, oldText).c_str(), unsigned(c.area)));
+        f.going = false;
+        continue;
+      }
+      ReportFailure("Text without a header dropped from " + NameAt(t, oldText) + "\n");
+    }
+    if (oldHeader != kNowhere && oldHeader != kLive && !c.progress.FormerEmptied &&
+        !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
+      ReportFailure(StrPrintf("%s was written to after the switch: area %u left as it is\n",
+                              NameAt(h, oldHeader).c_str(), unsigned(c.area)));
+      f.going = false;
+      continue;
+    }
+    // In a run the former files are emptied now and deleted at its end.
+    f.emptying = !lastChance && !c.progress.FormerEmptied && (oldHeader > kLive || oldText > kLive);
+  }
+
+  // The next-read numbers, then one write of each journal's progress: the
+  // numbers are done, the former files may be found empty.
+  std::vector<Finishing *> numbers;
+  for (Finishing &f : areas)
+    if (f.going && !f.c->progress.NextReadsDone && !f.c->nextReads.empty()) numbers.push_back(&f);
+  if (!numbers.empty() && !ApplyNextReads(numbers))
+    for (Finishing *f : numbers) f->going = false;
+  std::vector<std::string> journals;
+  for (Finishing &f : areas) {
+    bool numbered = std::find(numbers.begin(), numbers.end(), &f) != numbers.end();
+    if (!f.going || (!numbered && !f.emptying)) continue;
+    if (numbered) f.c->progress.NextReadsDone = 1;
+    if (f.emptying) f.c->progress.FormerEmptied = 1;
+    if (WriteProgress(f.files->committed, f.c->progress, false))
+      journals.push_back(f.files->committed);
+    else
+      f.going = false;
+  }
+  if (!journals.empty() && !SyncAll(journals, {}))
+    for (Finishing &f : areas) f.going = false;
+
   // Attachments go only once the next-read numbers are safe.  One that
   // cannot be deleted keeps the journal for the next run to try again.
-  bool attachesGone = true;
-  for (const auto &field : c.attaches) {
-    std::string subject;
-    PasToC(field.data(), field.size(), subject);
-    if (!EraseFileAttaches(subject)) attachesGone = false;
-  }
-  // A post still being written into the former files is waited for a
-  // moment; the former files go only once nothing more can be taken over.
-  for (int wait = 0; withNew && waiting && wait < kLateWaits; ++wait) {
-    plat::SleepMilliseconds(kLateWaitMilliseconds);
-    if (!TakeLateTexts(files, c, waiting)) return 0;
-  }
-  KindNames h = HeaderNames(files), t = TextNames(files);
-  Place oldHeader = Where(h, c.file[kOldHeaderFile]);
-  Place oldText = Where(t, c.file[kOldTextFile]);
-  if (waiting) {
-    if (!lastChance) {
-      // Normal on a live board: reported and logged, not a failure.
-      Announce(StrPrintf("%s holds a post not yet complete: area %u left for the next run", NameAt(t, oldText).c_str(),
-                         unsigned(c.area)));
-      return 0;
+  for (Finishing &f : areas) {
+    if (!f.going) continue;
+    for (const auto &field : f.c->attaches) {
+      std::string subject;
+      PasToC(field.data(), field.size(), subject);
+      if (!EraseFileAttaches(subject)) f.attachesGone = false;
     }
-    ReportFailure("Text without a header dropped from " + NameAt(t, oldText) + "\n");
   }
-  if (oldHeader != kNowhere && oldHeader != kLive && !HeadersAsScanned(NameAt(h, oldHeader), c, true)) {
-    ReportFailure(StrPrintf("%s was written to after the switch: area %u left as it is\n", NameAt(h, oldHeader).c_str(),
-                unsigned(c.area)));
-    return 0;
+
+  std::vector<std::string> directories;
+  for (Finishing &f : areas) {
+    if (!f.going) continue;
+    const AreaFiles &files = *f.files;
+    const PackJournal &c = *f.c;
+    KindNames h = HeaderNames(files), t = TextNames(files);
+    // Nothing of this run renames the former files after they were found.
+    Place oldHeader = Place(f.oldHeader), oldText = Place(f.oldText);
+    if (f.emptying) {
+      if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
+          (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
+        f.going = false;
+      else if (f.attachesGone)
+        Emptied.push_back({files, c.file[kOldHeaderFile], c.file[kOldTextFile]});
+      continue;
+    }
+    bool emptied = c.progress.FormerEmptied != 0;
+    if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), c.file[kOldHeaderFile], emptied)) ||
+        (oldText > kLive && !DeleteFormer(NameAt(t, oldText), c.file[kOldTextFile], emptied))) {
+      f.going = false;
+      continue;
+    }
+    AddOnce(directories, files.directory);
   }
-  if ((oldHeader > kLive && !DeleteIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
-      (oldText > kLive && !DeleteIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
-    return 0;
-  if (!SyncDirectory(files)) return 0;
-  if (!attachesGone) {
-    ReportFailure(files.committed + " is kept for attachments still to be deleted\n");
-    return 0;
+  // Emptied files are synced before any is moved to be a new file: a file
+  // found under a new file's name after a power cut must be empty.
+  std::vector<std::string> emptied;
+  for (const Finishing &f : areas)
+    if (f.going && f.emptying)
+      for (int kind = 0; kind < 2; ++kind) {
+        KindNames n = kind == 0 ? HeaderNames(*f.files) : TextNames(*f.files);
+        Place at = Place(kind == 0 ? f.oldHeader : f.oldText);
+        if (at > kLive) emptied.push_back(NameAt(n, at));
+      }
+  bool synced = (directories.empty() && emptied.empty()) || SyncAll(emptied, directories);
+  if (!synced) Spares.clear();  // left where they are, deleted at the end of the run
+  int settled = 1;
+  for (Finishing &f : areas) {
+    if (f.going && !f.attachesGone) {
+      ReportFailure(f.files->committed + " is kept for attachments still to be deleted\n");
+      f.going = false;
+    }
+    if (f.going && f.emptying) continue;  // finished at the end of the run
+    if (f.going && !synced) f.going = false;
+    if (f.going && !plat::DeleteFile(f.files->committed)) {
+      PrintFileFailure("deleting", f.files->committed);
+      f.going = false;
+    }
+    if (!f.going) settled = 0;
   }
-  if (plat::DeleteFile(files.committed)) return 1;
-  PrintFileFailure("deleting", files.committed);
-  return 0;
+  return settled;
+}
+
+// Step 6 for one committed journal.
+int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
+  std::vector<Finishing> one{{&files, &c}};
+  return FinishCommitted(one, lastChance);
 }
 
 // Undoes steps 1 and 2 of a journal stopped before the new files were
@@ -597,37 +782,94 @@ int DescribeFile(FILE *f, uint64_t length, JournalFile &file) {
   return 1;
 }
 
-int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal) {
-  journal.reset(plat::OpenFile(files.journal, plat::Access::CreateNew, plat::Share::Exclusive, plat::Mode::Binary));
-  if (!journal) {
-    PrintFileFailure("creating", files.journal);
-    return 0;
+namespace {
+
+// Creates a file that must not exist yet.
+plat::UniqueFile CreateNew(const std::string &path, plat::Share share) {
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::CreateNew, share, plat::Mode::Binary));
+  if (!f) PrintFileFailure("creating", path);
+  return f;
+}
+
+// A new file of a packing, held while the journal records it: a spare moved
+// to its name (the journal exists already, so a run cut short right after
+// finds an empty file next to a journal that had not recorded it, and
+// deletes it), or a file created anew.
+plat::UniqueFile NewFile(const std::string &path) {
+  // An empty file under the name, with no journal of the area before ours,
+  // is what a power cut can leave of a spare moved there: it holds nothing.
+  plat::UniqueFile there = OpenRead(path);
+  if (there) {
+    bool empty = plat::FileLength(there.get()) == 0;
+    there.reset();
+    if (empty) plat::DeleteFile(path);
   }
+  while (!Spares.empty()) {
+    Spare spare = Spares.back();
+    Spares.pop_back();
+    // One that is gone, or on another volume, is passed over.
+    if (!plat::RenameFileNoReplace(spare.name, path)) continue;
+    MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
+    plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
+    plat::FileIdentity id;
+    if (f && plat::IdentifyStream(f.get(), id) && id == spare.id && plat::FileLength(f.get()) == 0) return f;
+    if (f) errno = EEXIST;
+    PrintFileFailure("creating", path);
+    return nullptr;
+  }
+  return CreateNew(path, plat::Share::DenyWrite);
+}
+
+}  // namespace
+
+int StartJournal(const AreaFiles &files, PackJournal &content) {
+  plat::UniqueFile journal = CreateNew(files.journal, plat::Share::Exclusive);
+  if (!journal) return 0;
   // Signature and progress stay in the stream's buffer until the files
   // follow: an empty journal is recognised as ours just as well.
   JournalProgress progress{};
-  if (!plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature) ||
-      !plat::WriteBytes(journal.get(), &progress, sizeof progress)) {
-    PrintFileFailure("writing", files.journal);
-    journal.reset();
-    plat::DeleteFile(files.journal);
-    return 0;
+  bool ok = plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature) &&
+            plat::WriteBytes(journal.get(), &progress, sizeof progress);
+  if (!ok) PrintFileFailure("writing", files.journal);
+  // The new files are recorded in the journal before anything is written
+  // into them, so every later run can tell them from anybody else's.
+  plat::UniqueFile newHeader, newText;
+  if (ok && HasNewFiles(content))
+    ok = (newHeader = NewFile(files.newHeader)) && (newText = NewFile(files.newText)) &&
+         DescribeFile(newHeader.get(), 0, content.file[kNewHeaderFile]) &&
+         DescribeFile(newText.get(), 0, content.file[kNewTextFile]);
+  if (ok) {
+    JournalFiles recorded{};
+    recorded.Area = content.area;
+    recorded.Flags = content.flags;
+    std::memcpy(recorded.File, content.file, sizeof recorded.File);
+    recorded.Sum = Crc(&recorded, offsetof(JournalFiles, Sum));
+    ok = plat::WriteBytes(journal.get(), &recorded, sizeof recorded) && plat::CloseFile(journal.release());
+    if (!ok) PrintFileFailure("writing", files.journal);
   }
-  return 1;
-}
-
-int RecordJournalFiles(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content) {
-  JournalFiles recorded{};
-  recorded.Area = content.area;
-  recorded.Flags = content.flags;
-  std::memcpy(recorded.File, content.file, sizeof recorded.File);
-  recorded.Sum = Crc(&recorded, offsetof(JournalFiles, Sum));
-  if (plat::WriteBytes(journal.get(), &recorded, sizeof recorded) && plat::FlushFile(journal.get())) return 1;
-  PrintFileFailure("writing", files.journal);
+  if (ok) return 1;
+  // Files just created by this run and still held are its own.
+  journal.reset();
+  if (newHeader) {
+    newHeader.reset();
+    plat::DeleteFile(files.newHeader);
+  }
+  if (newText) {
+    newText.reset();
+    plat::DeleteFile(files.newText);
+  }
+  plat::DeleteFile(files.journal);
   return 0;
 }
 
-int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content) {
+std::vector<std::string> TakeSpareDirectories() {
+  std::vector<std::string> directories;
+  for (const std::string &d : MovedFrom) AddOnce(directories, d);
+  MovedFrom.clear();
+  return directories;
+}
+
+int CompleteJournal(const AreaFiles &files, const PackJournal &content) {
   std::vector<uint8_t> body;
   PackJournalHead head{};
   head.Area = content.area;
@@ -644,8 +886,11 @@ int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJ
   for (const NextReadChange &c : content.nextReads) Append(body, c);
   for (const auto &subject : content.attaches) body.insert(body.end(), subject.begin(), subject.end());
   Append(body, Crc(body.data(), body.size()));
-  bool ok = plat::WriteBytes(journal.get(), body.data(), body.size()) && plat::FlushFile(journal.get());
-  if (!plat::CloseFile(journal.release())) ok = false;
+  plat::UniqueFile journal(plat::OpenFile(files.journal, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
+  bool ok = journal && plat::FileLength(journal.get()) == kBodyAt && std::fseek(journal.get(), long(kBodyAt), SEEK_SET) == 0 &&
+            plat::WriteBytes(journal.get(), body.data(), body.size());
+  if (!ok && journal && errno == 0) errno = EIO;
+  if (journal && !plat::CloseFile(journal.release())) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
   return ok ? 1 : 0;
 }
@@ -659,41 +904,109 @@ int DropJournal(const AreaFiles &files, const PackJournal &content) {
   return 0;
 }
 
-PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &c) {
-  bool withNew = HasNewFiles(c);
-  KindNames h = HeaderNames(files), t = TextNames(files);
-  // The journal and the new files are in the directory before any switch.
-  if (!SyncDirectory(files)) {
-    if (!DropJournal(files, c)) ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
-    return PackOutcome::Failed;
+void SwitchAreas(std::vector<SwitchingArea> &areas) {
+  auto going = [](const SwitchingArea &s) { return s.outcome == PackOutcome::Packed; };
+  auto leftBehind = [](SwitchingArea &s) {
+    ReportFailure(StrPrintf("%s is left for the next run to settle\n", s.files->journal.c_str()));
+    s.outcome = PackOutcome::Unsettled;
+  };
+  auto directoriesOfGoing = [&] {
+    std::vector<std::string> directories;
+    for (const SwitchingArea &s : areas)
+      if (going(s)) AddOnce(directories, s.files->directory);
+    return directories;
+  };
+  // The journals, the new files and their names reach the disk before any
+  // switch.
+  // The new files come first: where they are synced one by one, a journal
+  // must never be durable before the files it describes.
+  std::vector<std::string> written;
+  for (const SwitchingArea &s : areas)
+    if (HasNewFiles(*s.content)) {
+      written.push_back(s.files->newHeader);
+      written.push_back(s.files->newText);
+    }
+  for (const SwitchingArea &s : areas) written.push_back(s.files->journal);
+  if (!SyncAll(written, directoriesOfGoing())) {
+    for (SwitchingArea &s : areas) {
+      if (!DropJournal(*s.files, *s.content)) ReportFailure(StrPrintf("%s is left for the next run to settle\n", s.files->journal.c_str()));
+      s.outcome = PackOutcome::Failed;
+    }
+    return;
   }
-  // Step 3: nothing the board wrote since the scan may be lost.
-  if (!HeadersAsScanned(files.header, c, true) || !TextAsScanned(files.text, c)) {
-    if (DropJournal(files, c)) return PackOutcome::Changed;
-    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
-    return PackOutcome::Unsettled;
-  }
-  // Step 4: the headers first.  A post that lands between the check and
-  // the switch is in the former header file, which is checked again.
-  if (!(withNew ? SwitchKind(h) : Rename(files.header, files.oldHeader))) return Undo(files, c);
-  Place former = Where(h, c.file[kOldHeaderFile]);
-  if (former == kNowhere || !HeadersAsScanned(NameAt(h, former), c, true)) {
-    if (UndoHeaderSwitch(files, c) && DropJournal(files, c)) return PackOutcome::Changed;
-    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
-    return PackOutcome::Unsettled;
+  for (SwitchingArea &s : areas) {
+    const AreaFiles &files = *s.files;
+    PackJournal &c = *s.content;
+    KindNames h = HeaderNames(files);
+    // Step 3: nothing the board wrote since the scan may be lost.
+    if (!HeadersAsScanned(files.header, c, true) || !TextAsScanned(files.text, c)) {
+      if (DropJournal(files, c))
+        s.outcome = PackOutcome::Changed;
+      else
+        leftBehind(s);
+      continue;
+    }
+    // Step 4: the headers first.  A post that lands between the check and
+    // the switch is in the former header file, which is checked again.
+    if (!(HasNewFiles(c) ? SwitchKind(h) : Rename(files.header, files.oldHeader))) {
+      s.outcome = Undo(files, c);
+      continue;
+    }
+    Place former = Where(h, c.file[kOldHeaderFile]);
+    if (former == kNowhere || !HeadersAsScanned(NameAt(h, former), c, true)) {
+      if (UndoHeaderSwitch(files, c) && DropJournal(files, c))
+        s.outcome = PackOutcome::Changed;
+      else
+        leftBehind(s);
+    }
   }
   // The text switch never reaches the disk before the header switch.
-  if (!SyncDirectory(files)) return Undo(files, c);
-  if (!(withNew ? SwitchKind(t) : Rename(files.text, files.oldText))) return Undo(files, c);
+  if (!SyncAll({}, directoriesOfGoing()))
+    for (SwitchingArea &s : areas)
+      if (going(s)) s.outcome = Undo(*s.files, *s.content);
+  for (SwitchingArea &s : areas)
+    if (going(s) && !(HasNewFiles(*s.content) ? SwitchKind(TextNames(*s.files)) : Rename(s.files->text, s.files->oldText)))
+      s.outcome = Undo(*s.files, *s.content);
   // From here on the board may have posted into the new files: the switch
   // is finished by this run or the next, never undone.
-  if (!SyncDirectory(files) || !Rename(files.journal, files.committed)) {
-    ReportFailure(StrPrintf("%s is left for the next run to settle\n", files.journal.c_str()));
-    return PackOutcome::Unsettled;
+  bool synced = SyncAll({}, directoriesOfGoing());
+  // The commit needs no sync of its own: a complete journal whose text
+  // files are switched is finished by the next run just the same.
+  for (SwitchingArea &s : areas)
+    if (going(s) && (!synced || !Rename(s.files->journal, s.files->committed))) leftBehind(s);
+  std::vector<Finishing> committed;
+  for (SwitchingArea &s : areas)
+    if (going(s)) committed.push_back({s.files, s.content});
+  if (!committed.empty()) FinishCommitted(committed, false);
+}
+
+int DeleteEmptiedFiles(size_t atLeast) {
+  if (Emptied.empty() || Emptied.size() < atLeast) return 1;
+  std::vector<EmptiedArea> areas;
+  areas.swap(Emptied);
+  Spares.clear();
+  std::vector<std::string> directories;
+  std::vector<bool> going(areas.size(), true);
+  for (size_t i = 0; i < areas.size(); ++i) {
+    const EmptiedArea &e = areas[i];
+    KindNames h = HeaderNames(e.files), t = TextNames(e.files);
+    Place oldHeader = Where(h, e.oldHeader), oldText = Where(t, e.oldText);
+    if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), e.oldHeader, true)) ||
+        (oldText > kLive && !DeleteFormer(NameAt(t, oldText), e.oldText, true)))
+      going[i] = false;
+    else
+      AddOnce(directories, e.files.directory);
   }
-  SyncDirectory(files);
-  FinishCommitted(files, c, false);
-  return PackOutcome::Packed;
+  // The journals go only once the deletions of the files they name are on disk.
+  bool ok = directories.empty() || SyncAll({}, directories);
+  for (size_t i = 0; ok && i < areas.size(); ++i) {
+    if (!going[i]) continue;
+    if (!plat::DeleteFile(areas[i].files.committed)) {
+      PrintFileFailure("deleting", areas[i].files.committed);
+      going[i] = false;
+    }
+  }
+  return ok && std::find(going.begin(), going.end(), false) == going.end() ? 1 : 0;
 }
 
 int RecoverArea(uint16_t area) {

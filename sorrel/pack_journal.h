@@ -27,14 +27,24 @@
 //      that never replace a file), the former header file is compared again
 //      (a change undoes the switch), the directory is synced; then the text
 //      files are switched and the directory synced again.
-//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC; the directory is synced.
+//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC (no sync of its own: a
+//      complete .PKJ whose text files are switched is finished the same way).
 //   6. Posts whose text went to the former text file while their header went
 //      to the new header file get their text copied over and their TextStart
 //      rewritten; the next-read numbers are written where the user still has
 //      the old value, synced, and the journal records that step as done; the
 //      attachments go; the former files are checked again and deleted, the
-//      directory synced, the journal deleted.
+//      directory synced, the journal deleted.  Within a run the former files
+//      are emptied instead (the journal records that first) and deleted with
+//      the journal at the end of the run (DeleteEmptiedFiles).
 // RecoverArea settles what an earlier run left, with the same steps.
+//
+// A run packs areas in groups (compress_area.cpp): every area of a group
+// goes through the steps above, but each sync is made once for the whole
+// group, after the step's changes of all its areas (one sync of the file
+// system where the host has it).  What must reach the disk before a later
+// change still does, for every area, so a power cut leaves each area in one
+// of the states above; the group only shares the cost of the syncs.
 #pragma once
 
 #include <array>
@@ -65,7 +75,8 @@ struct JournalFile {
 // Right after the 16-byte signature, rewritten in place as the work goes on.
 struct JournalProgress {
   uint8_t NextReadsDone;   // 1 once the next-read numbers are written and synced
-  uint8_t Reserved[3];
+  uint8_t FormerEmptied;   // 1 once the former files may be found empty (step 6, in a run)
+  uint8_t Reserved[2];
   uint32_t FixedLate;      // late posts whose texts were taken over from the former text file
   uint64_t LatePosition;   // where in the former text file the next such text begins
 };
@@ -99,6 +110,7 @@ static_assert(sizeof(JournalFile) == 32);
 static_assert(offsetof(JournalFile, Length) == 16);
 static_assert(offsetof(JournalFile, PrefixSum) == 28);
 static_assert(sizeof(JournalProgress) == 16);
+static_assert(offsetof(JournalProgress, FormerEmptied) == 1);
 static_assert(offsetof(JournalProgress, FixedLate) == 4);
 static_assert(offsetof(JournalProgress, LatePosition) == 8);
 static_assert(sizeof(JournalFiles) == 136);
@@ -139,25 +151,48 @@ uint64_t HeaderSum(const MessageHeader &header, uint64_t sum);
 // open stream (which is left at its start).  `length` is stored as given.
 int DescribeFile(FILE *f, uint64_t length, JournalFile &file);
 
-// Step 1: creates the pending journal with its signature.  Prints the
-// failure and returns 0 when it could not.
-int BeginJournal(const AreaFiles &files, plat::UniqueFile &journal);
-// Step 1's end: records the new files (content.file) and syncs the journal.
-int RecordJournalFiles(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
-// Step 2's end: writes the journal's content, syncs and closes it.
-int FinishJournal(const AreaFiles &files, plat::UniqueFile &journal, const PackJournal &content);
+// Step 1 without its sync: creates the pending journal and, unless the area
+// keeps no message (kJournalNoNewFiles), the two new files, and records the
+// new files' identities (into content.file as well).  Everything is closed
+// again.  Prints the failure, removes what it made and returns 0 when it
+// could not.  The caller syncs the journals and the new files of its areas
+// together (with their directories) before it writes into the new files.
+int StartJournal(const AreaFiles &files, PackJournal &content);
+// The directories whose names StartJournal changed besides the areas' own
+// (files of earlier areas moved to be new files), to be synced with them.
+std::vector<std::string> TakeSpareDirectories();
+// Step 2's end without its sync: appends the content to the journal.
+int CompleteJournal(const AreaFiles &files, const PackJournal &content);
 // Removes what steps 1 and 2 made when the area is not switched: the new
 // files (only when they are ours) and the journal.
 int DropJournal(const AreaFiles &files, const PackJournal &content);
 
-// Steps 3 to 6 for a complete journal.
 enum class PackOutcome {
   Packed,     // switched and finished (a failure of step 6 is left to the next run)
   Changed,    // the board changed the area: left as the board wrote it
   Failed,     // a step failed and everything was undone
   Unsettled,  // a step failed and could not be undone: the journal is left
 };
-PackOutcome SwitchAreaFiles(const AreaFiles &files, PackJournal &content);
+// One area whose journal is complete, and what became of it.
+struct SwitchingArea {
+  const AreaFiles *files;
+  PackJournal *content;
+  PackOutcome outcome = PackOutcome::Packed;
+};
+// The sync that ends step 2, then steps 3 to 6, for several areas at once:
+// each area goes through every step as it would alone, and each sync is
+// made once for all of them (the syncs of one step must reach the disk
+// before the next step begins, whichever area they belong to).
+void SwitchAreas(std::vector<SwitchingArea> &areas);
+// Within a run, step 6 does not delete the former files of a packed area:
+// every file deleted makes each later file creation in its directory slower
+// on some file systems, for as long as the deletion is recent.  It empties
+// them instead (which gives their space back at once), the journal saying so
+// first, and leaves the deletions of the former files and of the journals to
+// this call at the end of the run (or earlier, once `atLeast` areas wait
+// for it, so that what is held for them stays bounded).  Returns 0 when a
+// deletion failed (the next run finishes the area from its journal).
+int DeleteEmptiedFiles(size_t atLeast = 0);
 
 // Finishes or undoes a packing of the area that an earlier run left half
 // done.  Returns 1 when the area's files are in a settled state and may be

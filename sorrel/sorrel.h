@@ -60,7 +60,16 @@ void CleanUpFileAttachPath();
 
 // ---------------------------------------------------------------- packing
 
+// Packs one area (`record` is its record of MESSAGES.VLM, `link` whether
+// reply chains are linked, `cleanup` whether a lone header or text file is
+// deleted) and sets `count` to the messages it holds afterwards.
 void CompressArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count);
+// The same for the areas of a run, packed in groups so that the syncs of a
+// group are shared: an area is scanned when it is queued, and finished
+// (count set, fast mail records written) when its group is packed, at the
+// latest by PackQueuedAreas.  Areas are queued in order of number.
+void QueueArea(uint16_t area, const MessageRecord &record, int link, int cleanup, uint16_t &count);
+void PackQueuedAreas();
 
 // ---------------------------------------------------------------- the run
 

@@ -228,8 +228,13 @@ void Materialize(const st::Board &b, const Model &m, const std::map<std::string,
   }
 }
 
-TEST(PowerCut, EveryStateAPowerCutCanLeaveIsSettledByTheNextRun) {
+// Areas packed in one group, and in groups of one area each, so that later
+// areas take the emptied former files of earlier ones as their new files.
+class PowerCut : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(PowerCut, EveryStateAPowerCutCanLeaveIsSettledByTheNextRun) {
   const std::vector<std::string> args = {"-LINKALL"};
+  const std::string groupAreas = GetParam();
   st::Board b;
   st::Build(b);
   Model m;
@@ -244,7 +249,7 @@ TEST(PowerCut, EveryStateAPowerCutCanLeaveIsSettledByTheNextRun) {
     m.initial[path] = int(m.objects.size()) - 1;
   }
   std::string record = b.dir / "DISK.REC";
-  ASSERT_EQ(b.Run(args, {{"VLM_RECORD_DISK", record}}).status, 0);
+  ASSERT_EQ(b.Run(args, {{"VLM_RECORD_DISK", record}, {"VLM_GROUP_AREAS", groupAreas}}).status, 0);
   st::Snapshot once = st::Files(b);
   m.Read(vt::ReadFile(record), b.dir.Path());
   const size_t n = m.changes.size();
@@ -318,12 +323,16 @@ TEST(PowerCut, EveryStateAPowerCutCanLeaveIsSettledByTheNextRun) {
                  std::to_string(n));
     m.Apply(states[s], crashes[s], names, data, written);
     Materialize(b, m, names, data, written);
+    vt::SetEnv("VLM_GROUP_AREAS", groupAreas);
     vt::RunResult r = st::RunHere(b, args);
+    vt::UnsetEnv("VLM_GROUP_AREAS");
     ASSERT_EQ(st::Diff(st::Files(b), once), "") << r.out;
     ++checked;
   }
   std::printf("%zu changes recorded, %zu crash states built, %zu distinct, %zu run and checked\n", n, generated,
               states.size(), checked);
 }
+
+INSTANTIATE_TEST_SUITE_P(Groups, PowerCut, ::testing::Values("1000", "1"));
 
 }  // namespace
