@@ -4,6 +4,8 @@
 // drive "X:" is replaced by $VLM_DRIVE_X (or dropped), and each component is
 // looked up exactly first and then ignoring ASCII case, so the upper-case
 // names that the board stores find files whatever case they have on disk.
+// A path that exists as given is found with one lookup, and a directory is
+// read for the case-blind search once a run under a ListingScope.
 //
 // Text mode is emulated with a stdio cookie stream that writes CR LF, drops
 // a CR before LF on reading and stops at Ctrl-Z.  Sharing modes that deny
