@@ -24,11 +24,7 @@ constexpr int64_t kBodyAt = kFilesAt + sizeof(JournalFiles);
 constexpr int kLateWaits = 50;
 constexpr unsigned kLateWaitMilliseconds = 20;
 
-uint32_t Crc(const void *bytes, size_t size, uint32_t crc = 0xFFFFFFFFu) {
-  const uint8_t *p = static_cast<const uint8_t *>(bytes);
-  for (size_t i = 0; i < size; ++i) crc = UpdateCRC32(p[i], crc);
-  return crc;
-}
+uint32_t Crc(const void *bytes, size_t size, uint32_t crc = 0xFFFFFFFFu) { return UpdateCRC32(bytes, size, crc); }
 
 template <typename T>
 void Append(std::vector<uint8_t> &out, const T &value) {

@@ -49,6 +49,12 @@ TEST(Crc32, RegisterStartsAtAllOnesAndIsNotInverted) {
   EXPECT_EQ(crc(""), 0xFFFFFFFFu);
   EXPECT_EQ(crc("ABC"), 0x5C7CFCB7u);
   EXPECT_EQ(crc("123456789"), ~0xCBF43926u) << "the complement of the standard check value";
+  // Eight bytes a step give the same register, whatever the length and start.
+  std::string bytes;
+  for (int i = 0; i < 300; ++i) bytes.push_back(char(i * 37 + 11));
+  for (size_t from : {0, 1, 3})
+    for (size_t length : {0, 1, 7, 8, 9, 64, 255})
+      EXPECT_EQ(UpdateCRC32(bytes.data() + from, length, 0xFFFFFFFFu), crc(bytes.substr(from, length))) << from << " " << length;
 }
 
 TEST(Dates, Long2DateUnpacksEveryField) {
