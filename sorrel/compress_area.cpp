@@ -47,8 +47,8 @@ constexpr size_t kTextStreamBuffer = 262144;
 // What one group may hold.
 constexpr int64_t kGroupTextBytes = int64_t(64) << 20;  // text of the areas it packs
 constexpr uint64_t kGroupMessages = uint64_t(1) << 20;   // messages mapped or with fast mail records kept
-constexpr uint64_t kGroupNextReads = uint64_t(4) << 20;  // users times areas renumbered
-constexpr size_t kGroupAreas = 4096;
+constexpr uint64_t kGroupNextReads = uint64_t(1) << 20;  // users times areas renumbered
+constexpr size_t kGroupAreas = 1000;
 // Test builds take another bound from VLM_GROUP_AREAS, so that the tests
 // of crashes and power cuts see areas packed by a later group than others.
 size_t GroupAreas() {
