@@ -1005,7 +1005,11 @@ int DeleteEmptiedFiles(size_t atLeast) {
   return ok && std::find(going.begin(), going.end(), false) == going.end() ? 1 : 0;
 }
 
-int RecoverArea(uint16_t area) {
+namespace {
+
+// Settles one journal of the area; `found` tells whether there was one.
+int RecoverOnce(uint16_t area, bool &found) {
+  found = true;
   AreaFiles files = GetAreaFiles(area);
   PackJournal c;
   Stage stage = ReadJournalFile(files.committed, area, c);
@@ -1026,6 +1030,7 @@ int RecoverArea(uint16_t area) {
   stage = ReadJournalFile(files.journal, area, c);
   switch (stage) {
     case Stage::Missing:
+      found = false;
       return 1;
     case Stage::Foreign:
       ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
@@ -1062,4 +1067,18 @@ int RecoverArea(uint16_t area) {
     return 0;
   }
   return FinishCommitted(files, c, true);
+}
+
+}  // namespace
+
+int RecoverArea(uint16_t area) {
+  // On a host that tells case apart, names that differ only in case may
+  // each hold a journal of the area: they are settled one after another,
+  // so that the area is settled when this returns.
+  for (int round = 0; round < 64; ++round) {
+    bool found = false;
+    if (!RecoverOnce(area, found)) return 0;
+    if (!found) return 1;
+  }
+  return 1;
 }
