@@ -794,11 +794,13 @@ plat::UniqueFile CreateNew(const std::string &path, plat::Share share) {
 plat::UniqueFile NewFile(const std::string &path) {
   // An empty file under the name, with no journal of the area before ours,
   // is what a power cut can leave of a spare moved there: it holds nothing.
-  plat::UniqueFile there = OpenRead(path);
-  if (there) {
+  // Names differing only in case may answer one after another.
+  for (int round = 0; round < 64; ++round) {
+    plat::UniqueFile there = OpenRead(path);
+    if (!there) break;
     bool empty = plat::FileLength(there.get()) == 0;
     there.reset();
-    if (empty) plat::DeleteFile(path);
+    if (!empty || !plat::DeleteFile(path)) break;
   }
   while (!Spares.empty()) {
     Spare spare = Spares.back();
