@@ -138,7 +138,7 @@ bool ReadListing(const std::string &dir, Listing &names) {
 // The entry of directory `dir` that equals `name` ignoring case, the first
 // in byte order.  `known` is the directory's status when the caller has it.
 bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found,
-                      const struct stat *known = nullptr) {
+                      const struct stat *known = nullptr, const DirectoryId *knownId = nullptr) {
   ListingCache &cache = Cache();
   if (cache.scopes == 0) {
     DIR *d = opendir(dir.c_str());
@@ -154,13 +154,18 @@ bool FindIgnoringCase(const std::string &dir, const std::string &name, std::stri
     return any;
   }
 
-  struct stat st;
-  if (!known || !S_ISDIR(known->st_mode)) {
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    known = &st;
+  DirectoryId id;
+  if (knownId) {
+    id = *knownId;
+  } else {
+    struct stat st;
+    if (!known || !S_ISDIR(known->st_mode)) {
+      if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+      known = &st;
+    }
+    id = IdOf(*known);
+    cache.ids[dir] = id;
   }
-  DirectoryId id = IdOf(*known);
-  cache.ids[dir] = id;
   auto it = cache.listings.find(id);
   if (it == cache.listings.end()) {
     Listing names;
@@ -173,6 +178,15 @@ bool FindIgnoringCase(const std::string &dir, const std::string &name, std::stri
   if (hit == it->second.end() || !EqualsIgnoringCase(hit->c_str(), name.c_str())) return false;
   found = *hit;
   return true;
+}
+
+// The identity of the directory a text named when last seen under a
+// ListingScope; null when not known.
+const DirectoryId *KnownDirectory(const std::string &dir) {
+  ListingCache &cache = Cache();
+  if (cache.scopes == 0) return nullptr;
+  auto it = cache.ids.find(dir);
+  return it == cache.ids.end() ? nullptr : &it->second;
 }
 
 // The cached listing of the directory that holds host path `host`, and the
@@ -309,15 +323,21 @@ bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) 
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
   struct stat parentStatus;
   bool parentKnown = false;
+  const DirectoryId *parentId = nullptr;
   if (parent.size() > 1) {  // neither the current directory nor the root: it must be there
+    // A directory already seen under the scope is taken as it was, like
+    // its listing.
     std::string dir = DirectoryText(parent);
-    if (lstat(dir.c_str(), &parentStatus) != 0) return false;
-    parentKnown = true;
+    parentId = KnownDirectory(dir);
+    if (!parentId) {
+      if (lstat(dir.c_str(), &parentStatus) != 0) return false;
+      parentKnown = true;
+    }
   }
   host = path;
   if (name != "." && name != "..") {
     std::string found;
-    if (FindIgnoringCase(DirectoryText(parent), name, found, parentKnown ? &parentStatus : nullptr))
+    if (FindIgnoringCase(DirectoryText(parent), name, found, parentKnown ? &parentStatus : nullptr, parentId))
       host = parent + found;
     else
       lookup.last = HostLookup::Absent;
@@ -508,12 +528,41 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     case Access::CreateNew: flags = O_WRONLY | O_CREAT | O_EXCL; fmode = "wb"; break;
   }
   HostLookup lookup;
-  std::string host = TranslateBoardPath(path, &lookup);
-  if (Writes(access) && Jailed(host)) return nullptr;
-  struct stat before;
-  bool existed = shared::Recording() && Writes(access) && ::stat(host.c_str(), &before) == 0;
-  int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
+  std::string host;
+  int fd = -1;
+  bool existed = false;
+  if (!(flags & O_CREAT)) {
+    // A file that opens under the name as given is there as given, every
+    // component of it, so the lookup would come to that very path.  Only
+    // a name that does not open is looked up.
+    host = RawHostPath(path);
+    if (Writes(access) && Jailed(host)) return nullptr;
+    fd = ::open(host.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno != ENOENT && errno != ENOTDIR) return nullptr;
+      std::string raw = host;
+      host = TranslateBoardPath(path, &lookup);
+      if (lookup.last == HostLookup::Absent) {
+        errno = lookup.error;
+        return nullptr;
+      }
+      if (host == raw) {
+        errno = ENOENT;
+        return nullptr;
+      }
+      if (Writes(access) && Jailed(host)) return nullptr;
+      fd = ::open(host.c_str(), flags | O_CLOEXEC);
+      if (fd < 0) return nullptr;
+    }
+    existed = true;
+  } else {
+    host = TranslateBoardPath(path, &lookup);
+    if (Writes(access) && Jailed(host)) return nullptr;
+    struct stat before;
+    existed = shared::Recording() && ::stat(host.c_str(), &before) == 0;
+    fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+  }
   if (flags & O_CREAT) {
     // A name this open may have made.  Through a link the file may have
     // been made wherever the link leads.
@@ -580,7 +629,13 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     }
   }
   uint64_t file = static_cast<uint64_t>(st.st_ino);
-  shared::RegisterStream(f, fd, Writes(access), file, path);
+  FileIdentity id;
+  id.volume = static_cast<uint64_t>(st.st_dev);
+  id.file = file;
+  shared::RegisterStream(f, fd, Writes(access), id, path);
+  // A buffer of the usual size given now spares the stream the status call
+  // it would make to size its own.
+  if (mode == Mode::Binary) SetStreamBuffer(f, BUFSIZ);
   if (shared::Recording() && Writes(access)) {
     bool emptied = access == Access::Write || access == Access::WriteRead || access == Access::CreateNew;
     shared::RecordLine("open\t" + std::to_string(file) + "\t" + host + "\t" + (existed ? "0" : "1") + "\t" +
@@ -798,6 +853,8 @@ int IdentifyFile(const std::string &path, FileIdentity &id) {
 }
 
 int IdentifyStream(FILE *f, FileIdentity &id) {
+  // A descriptor's file never changes: the identity found at the open holds.
+  if (shared::RegisteredIdentity(f, id)) return 1;
   struct stat st;
   int fd = StreamFd(f);
   if (fd < 0 || fstat(fd, &st) != 0) {

@@ -43,7 +43,7 @@ HookState &Hooks() {
 struct StreamInfo {
   int fd = -1;
   bool written = false;  // opened for writing: its close counts as a disk change
-  uint64_t file = 0;     // identity within its volume, for the disk recorder
+  FileIdentity id;       // identity as opened; its file names it to the disk recorder
   std::string path;      // board path, for the operation hook
   std::unique_ptr<char[]> buffer;
 };
@@ -61,11 +61,11 @@ std::string writeJail;  // absolute host directory with its trailing '/', or emp
 
 namespace shared {
 
-void RegisterStream(FILE *f, int fd, bool written, uint64_t file, const std::string &path) {
+void RegisterStream(FILE *f, int fd, bool written, const FileIdentity &id, const std::string &path) {
   StreamInfo &info = Streams()[f];
   info.fd = fd;
   info.written = written;
-  info.file = file;
+  info.id = id;
   info.path = path;
 }
 
@@ -82,7 +82,14 @@ const std::string &StreamPath(FILE *f) {
 
 uint64_t RegisteredFile(FILE *f) {
   auto it = Streams().find(f);
-  return it == Streams().end() ? 0 : it->second.file;
+  return it == Streams().end() ? 0 : it->second.id.file;
+}
+
+int RegisteredIdentity(FILE *f, FileIdentity &id) {
+  auto it = Streams().find(f);
+  if (it == Streams().end() || (it->second.id.volume == 0 && it->second.id.file == 0)) return 0;
+  id = it->second.id;
+  return 1;
 }
 
 #ifdef VLM_TEST_HOOKS

@@ -46,11 +46,13 @@ int CheckedPath(const std::string &path);
 // The table of streams opened by OpenFile: their descriptor, whether they
 // were opened for writing, and the stream buffer they own.  CloseFile and
 // SetStreamBuffer work from it on every host.
-// `file` is the stream's file identity (FileIdentity::file), which the disk
-// recorder names it by.
-void RegisterStream(FILE *f, int fd, bool written, uint64_t file, const std::string &path);
+// `id` is the stream's file identity as found when it was opened (zero when
+// unknown); the disk recorder names the stream by its `file`.
+void RegisterStream(FILE *f, int fd, bool written, const FileIdentity &id, const std::string &path);
 int RegisteredFd(FILE *f);  // -1 for a stream not opened by OpenFile
 uint64_t RegisteredFile(FILE *f);
+// The identity registered for a stream: 0 when it has none.
+int RegisteredIdentity(FILE *f, FileIdentity &id);
 const std::string &StreamPath(FILE *f);  // the board path it was opened by
 
 // Position of a binary stream, at full width (the host's ftello).

@@ -160,7 +160,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
   }
   FileIdentity id;
   if (!HandleIdentity(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), id)) id = FileIdentity();
-  shared::RegisterStream(f, fd, Writes(access), id.file, path);
+  shared::RegisterStream(f, fd, Writes(access), id, path);
   if (shared::Recording() && Writes(access)) {
     bool emptied = access == Access::Write || access == Access::WriteRead || access == Access::CreateNew;
     shared::RecordLine("open\t" + std::to_string(id.file) + "\t" + path + "\t" + (existed ? "0" : "1") + "\t" +
