@@ -305,6 +305,10 @@ void SetSyncs(bool on);
 // rewrites should go through these so write errors are seen and testable.
 // WriteBytes returns 1 when all bytes were handed to the stream, else 0.
 int WriteBytes(FILE *f, const void *data, size_t size);
+// The same at an offset of the file, handed to the system at once (one
+// call where the host writes at an offset).  The stream's position is left
+// unspecified: seek before reading or writing it again.
+int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size);
 
 #ifdef VLM_TEST_HOOKS
 // Test builds only.  With a jail set, every operation that changes the disk

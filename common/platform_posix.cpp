@@ -892,6 +892,33 @@ int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
   return 1;
 }
 
+int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  int fd = StreamFd(f);
+  if (fd < 0 || offset < 0) {
+    errno = fd < 0 ? EBADF : EINVAL;
+    return 0;
+  }
+  if (std::fflush(f) != 0) return 0;
+  const char *p = static_cast<const char *>(data);
+  size_t left = size;
+  off_t at = static_cast<off_t>(offset);
+  while (left > 0) {
+    ssize_t n = ::pwrite(fd, p, left, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return 0;
+    if (n == 0) {
+      errno = ENOSPC;
+      return 0;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+    at += n;
+  }
+  if (shared::Recording()) shared::RecordWrite(f, offset, data, size);
+  return 1;
+}
+
 int DeleteFile(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return 0;
   HostLookup lookup;

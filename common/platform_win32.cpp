@@ -302,6 +302,11 @@ int IdentifyFile(const std::string &path, FileIdentity &id) {
   return ok ? 1 : 0;
 }
 
+int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
+  if (_fseeki64(f, offset, SEEK_SET) != 0) return 0;
+  return WriteBytes(f, data, size) && std::fflush(f) == 0;
+}
+
 int IdentifyStream(FILE *f, FileIdentity &id) { return HandleIdentity(StreamHandle(f), id) ? 1 : 0; }
 
 // The runtime's append mode seeks to the end before each write, which is

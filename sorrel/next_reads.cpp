@@ -54,9 +54,12 @@ int ReadNextReads(FILE *lastComb, const std::vector<uint16_t> &areas, uint32_t u
   }
   if (hi < 0 || record <= 0) return 1;
   // Several whole records in one piece where the areas' numbers take much of
-  // a record; otherwise the part of each record that holds them.
+  // a record, or where the bytes between one user's numbers and the next's
+  // cost less to read than a call per user; otherwise the part of each
+  // record that holds them.
   int64_t span = hi - lo;
-  uint32_t perPiece = span * 8 >= record ? uint32_t(std::max<int64_t>(1, kPiece / record)) : 1;
+  bool whole = span * 8 >= record || record - span <= kLargestGap;
+  uint32_t perPiece = whole ? uint32_t(std::max<int64_t>(1, kPiece / record)) : 1;
   std::vector<uint8_t> piece;
   for (uint32_t u = 0; u < users; u += perPiece) {
     uint32_t n = std::min(perPiece, users - u);
@@ -110,9 +113,7 @@ int WriteNextReads(FILE *lastComb, std::vector<NextReadWrite> &changes) {
         ++last;
       }
       int64_t from = changes[k].offset, to = changes[last].offset + 2;
-      if (from > LONG_MAX || std::fseek(lastComb, long(from), SEEK_SET) != 0 ||
-          !plat::WriteBytes(lastComb, piece.data() + (from - first), size_t(to - from)))
-        return 0;
+      if (!plat::WriteBytesAt(lastComb, from, piece.data() + (from - first), size_t(to - from))) return 0;
       k = last + 1;
     }
     i = j;
