@@ -120,9 +120,12 @@ plat::UniqueFile OpenRead(const std::string &path) {
   return plat::UniqueFile(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
 }
 
-// Messages in the live header file now (the board may have added some).
-uint16_t LiveCount(const std::string &header) {
-  plat::UniqueFile f = OpenRead(header);
+// Messages in the live header file now (the board may have added some);
+// none where no text file answers, as for an area without files (a lone
+// header file holds no messages a run would pack or count).
+uint16_t LiveCount(const AreaFiles &files) {
+  if (!ExistFile(files.text)) return 0;
+  plat::UniqueFile f = OpenRead(files.header);
   int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
   return static_cast<uint16_t>(std::clamp<int64_t>(records, 0, kMaxMessages));
 }
@@ -158,7 +161,7 @@ struct Area {
 // fast mail records under the numbers it keeps.
 void LeaveAsIs(Area &a, bool fastMail = true) {
   a.plan = Plan::Done;
-  a.countAfter = LiveCount(a.files.header);
+  a.countAfter = LiveCount(a.files);
   a.fast = fastMail ? std::move(a.asIs) : std::vector<MsgFastRecord>();
   a.links = {};
   a.pack = {};
@@ -671,7 +674,7 @@ void EndSwitch(Area &a) {
       LeaveAsIs(a, false);
       return;
   }
-  uint16_t count = LiveCount(a.files.header);
+  uint16_t count = LiveCount(a.files);
   a.countAfter = count;
   // Posts the board made while the switch went on follow the packed ones.
   if (count > a.kept) {
