@@ -309,6 +309,14 @@ int WriteBytes(FILE *f, const void *data, size_t size);
 // call where the host writes at an offset).  The stream's position is left
 // unspecified: seek before reading or writing it again.
 int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size);
+// Several runs of bytes written one after the other at the stream's
+// position, gathered into as few system calls as the host allows, and
+// handed to the system at once.  Returns 1 or 0.
+struct ByteSpan {
+  const void *data;
+  size_t size;
+};
+int WriteGathered(FILE *f, const ByteSpan *spans, size_t count);
 
 #ifdef VLM_TEST_HOOKS
 // Test builds only.  With a jail set, every operation that changes the disk

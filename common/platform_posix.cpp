@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -916,6 +917,70 @@ int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
     at += n;
   }
   if (shared::Recording()) shared::RecordWrite(f, offset, data, size);
+  return 1;
+}
+
+// Runs of bytes in one gathered write at most.
+#ifdef IOV_MAX
+constexpr int kGatherMax = IOV_MAX < 1024 ? IOV_MAX : 1024;
+#else
+constexpr int kGatherMax = 16;
+#endif
+
+int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
+  if (count == 0) return 1;
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  int fd = StreamFd(f);
+  if (fd < 0) {
+    errno = EBADF;
+    return 0;
+  }
+  if (std::fflush(f) != 0) return 0;
+  off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start < 0) return 0;
+  off_t at = start;
+  size_t next = 0, skip = 0;  // the first span not yet written whole, and its bytes written
+  iovec pieces[kGatherMax];
+  for (;;) {
+    while (next < count && spans[next].size == skip) {
+      ++next;
+      skip = 0;
+    }
+    if (next == count) break;
+    int n = 0;
+    for (size_t i = next; i < count && n < kGatherMax; ++i, ++n) {
+      size_t from = i == next ? skip : 0;
+      pieces[n].iov_base = const_cast<char *>(static_cast<const char *>(spans[i].data) + from);
+      pieces[n].iov_len = spans[i].size - from;
+    }
+    ssize_t wrote = ::pwritev(fd, pieces, n, at);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return 0;
+    if (wrote == 0) {
+      errno = ENOSPC;
+      return 0;
+    }
+    at += wrote;
+    for (size_t left = static_cast<size_t>(wrote); left > 0;) {
+      size_t rest = spans[next].size - skip;
+      if (left < rest) {
+        skip += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      skip = 0;
+    }
+  }
+  // The stream goes on where the bytes ended, and knows it.
+  if (fseeko(f, at, SEEK_SET) != 0) return 0;
+  if (shared::Recording()) {
+    int64_t offset = static_cast<int64_t>(start);
+    for (size_t i = 0; i < count; ++i) {
+      shared::RecordWrite(f, offset, spans[i].data, spans[i].size);
+      offset += static_cast<int64_t>(spans[i].size);
+    }
+  }
   return 1;
 }
 

@@ -307,6 +307,12 @@ int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
   return WriteBytes(f, data, size) && std::fflush(f) == 0;
 }
 
+int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!WriteBytes(f, spans[i].data, spans[i].size)) return 0;
+  return std::fflush(f) == 0;
+}
+
 int IdentifyStream(FILE *f, FileIdentity &id) { return HandleIdentity(StreamHandle(f), id) ? 1 : 0; }
 
 // The runtime's append mode seeks to the end before each write, which is

@@ -42,7 +42,6 @@ namespace {
 constexpr int64_t kTextPiece = 65536;
 // The old text file is read, and the new one written, in pieces this large.
 constexpr size_t kCopyBuffer = size_t(1) << 20;
-constexpr size_t kTextStreamBuffer = 262144;
 
 // What one group may hold.
 constexpr int64_t kGroupTextBytes = int64_t(64) << 20;  // text of the areas it packs
@@ -104,10 +103,11 @@ void AppendFastMail(const std::vector<MsgFastRecord> &records) {
 // `use` returns false to stop.  Returns how many were read.
 template <typename Use>
 uint32_t ForEachHeaderPiece(FILE *f, uint32_t total, std::vector<MessageHeader> &piece, Use use) {
-  piece.resize(kHeaderChunk);
+  // No larger than the area: a small area costs no large piece to clear.
+  piece.resize(std::min<size_t>(kHeaderChunk, std::max<uint32_t>(total, 1)));
   uint32_t done = 0;
   while (done < total) {
-    size_t want = std::min<size_t>(kHeaderChunk, total - done);
+    size_t want = std::min<size_t>(piece.size(), total - done);
     size_t got = std::fread(piece.data(), sizeof(MessageHeader), want, f);
     if (got == 0) break;
     if (!use(piece.data(), got, done)) return done;
@@ -411,18 +411,18 @@ void PrepareArea(Area &a, int link, int cleanup) {
 // ---------------------------------------------------------------- the copy pass
 
 // The texts of the kept messages, copied from the old text file to the new
-// one through large sequential reads and writes: a window of the old file
-// and a buffer of the new one.
-// The two buffers of the copy, kCopyBuffer bytes each, allocated once for
-// a group (never cleared: only what was read is used).
+// one through large sequential reads and gathered writes: a window of the
+// old file is read, and the runs of it that the new file takes are written
+// straight from it, consecutive texts as one run, before the window moves.
+// The window, kCopyBuffer bytes, is allocated once for a group (never
+// cleared: only what was read is used).
 struct CopyBuffers {
-  std::unique_ptr<uint8_t[]> window, out;
+  std::unique_ptr<uint8_t[]> window;
 };
 
 class TextCopier {
  public:
-  TextCopier(FILE *from, FILE *to, CopyBuffers &buffers)
-      : from_(from), to_(to), window_(buffers.window.get()), out_(buffers.out.get()) {}
+  TextCopier(FILE *from, FILE *to, CopyBuffers &buffers) : from_(from), to_(to), window_(buffers.window.get()) {}
 
   // Appends the text of `want` bytes at `start` of the old file to the new
   // one; `copied` is what the old file held of it.  Returns 0 when reading
@@ -432,6 +432,7 @@ class TextCopier {
     while (copied < want) {
       int64_t at = int64_t(start) + copied;
       if (at < windowStart_ || at >= windowStart_ + windowLength_) {
+        if (!WriteOut()) return 0;  // what is gathered lies in the window
         if (!Fill(at)) {
           readFailed = true;
           return 0;
@@ -443,14 +444,29 @@ class TextCopier {
       copied += take;
     }
     // The last byte of a text's last piece, when shorter than a whole piece,
-    // is written as 0.  Put never writes out the byte it appended last.
-    if (copied % kTextPiece != 0) out_[outLength_ - 1] = 0;
+    // is written as 0, unless it is 0 already: the run that ends the text
+    // ends a byte early and a zero byte follows or, where the window had to
+    // move to find the old file's end, the byte already written is written
+    // again.  (The window itself is never changed: another header may name
+    // the same bytes.)
+    if (copied % kTextPiece != 0 && lastByte_ != 0) {
+      if (runs_.empty()) {
+        if (!plat::WriteBytesAt(to_, written_ - 1, &kZero, 1)) return 0;
+      } else {
+        if (--runs_.back().size == 0) runs_.pop_back();
+        if (!Put(&kZero, 1)) return 0;
+      }
+    }
     return 1;
   }
 
   int Finish() { return WriteOut(); }
 
  private:
+  static constexpr uint8_t kZero = 0;
+  // Runs in one gathered write at most.
+  static constexpr size_t kMaxRuns = 1024;
+
   int Fill(int64_t at) {
     windowStart_ = at;
     windowLength_ = 0;
@@ -467,28 +483,37 @@ class TextCopier {
     return 1;
   }
 
+  // Adds a run, joined to the last one where it follows it in memory.  The
+  // runs are written before one is added to a full list, never after, so
+  // the last run added is still there to be shortened.
   int Put(const uint8_t *bytes, size_t size) {
-    while (size > 0) {
-      if (outLength_ == kCopyBuffer && !WriteOut()) return 0;
-      size_t take = std::min(size, kCopyBuffer - outLength_);
-      std::memcpy(out_ + outLength_, bytes, take);
-      outLength_ += take;
-      bytes += take;
-      size -= take;
+    lastByte_ = bytes[size - 1];
+    if (!runs_.empty()) {
+      plat::ByteSpan &last = runs_.back();
+      if (static_cast<const uint8_t *>(last.data) + last.size == bytes && bytes != &kZero) {
+        last.size += size;
+        return 1;
+      }
     }
+    if (runs_.size() == kMaxRuns && !WriteOut()) return 0;
+    runs_.push_back({bytes, size});
     return 1;
   }
 
   int WriteOut() {
-    if (outLength_ > 0 && !plat::WriteBytes(to_, out_, outLength_)) return 0;
-    outLength_ = 0;
+    if (runs_.empty()) return 1;
+    if (!plat::WriteGathered(to_, runs_.data(), runs_.size())) return 0;
+    for (const plat::ByteSpan &run : runs_) written_ += int64_t(run.size);
+    runs_.clear();
     return 1;
   }
 
   FILE *from_, *to_;
-  uint8_t *window_, *out_;
+  uint8_t *window_;
   int64_t windowStart_ = 0, windowLength_ = 0;
-  size_t outLength_ = 0;
+  std::vector<plat::ByteSpan> runs_;
+  int64_t written_ = 0;    // bytes handed to the new file
+  uint8_t lastByte_ = 0;   // the last byte added
 };
 
 uint16_t NewLink(const Area &a, uint16_t old) {
@@ -535,16 +560,11 @@ int CopyPass(Area &a, CopyBuffers &buffers) {
   plat::UniqueFile newHeader = OpenNew(a.files.newHeader, a.content.file[kNewHeaderFile]);
   plat::UniqueFile newText = newHeader ? OpenNew(a.files.newText, a.content.file[kNewTextFile]) : nullptr;
   if (!newText) return 0;
-  if (!plat::SetStreamBuffer(newText.get(), kTextStreamBuffer))
-    std::printf("Failed to Setup %s Buffer\n", a.files.text.c_str());
 
   std::vector<MessageHeader> out;
   try {
-    out.reserve(kHeaderChunk);
-    if (!buffers.window) {
-      buffers.window.reset(new uint8_t[kCopyBuffer]);
-      buffers.out.reset(new uint8_t[kCopyBuffer]);
-    }
+    out.reserve(std::min<size_t>(kHeaderChunk, a.kept));
+    if (!buffers.window) buffers.window.reset(new uint8_t[kCopyBuffer]);
   } catch (const std::bad_alloc &) {
     ReportFailure("Error allocation memory\n", "Error allocation memory packing " + a.files.header);
     return 0;

@@ -272,7 +272,7 @@ bool HeadersAsScanned(const std::string &name, const PackJournal &c, bool exact)
   if (!plat::IdentifyStream(f.get(), id) || id.volume != old.Volume || id.file != old.Index) return false;
   int64_t length = plat::FileLength(f.get());
   if (exact ? length != int64_t(old.Length) : length < int64_t(old.Length)) return false;
-  std::vector<MessageHeader> piece(kHeaderChunk);
+  std::vector<MessageHeader> piece(std::min<size_t>(kHeaderChunk, c.oldCount));
   uint64_t sum = kHeaderSumStart;
   for (uint32_t done = 0; done < c.oldCount;) {
     size_t want = std::min<size_t>(kHeaderChunk, c.oldCount - done);
