@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "test_support.h"
@@ -76,6 +77,29 @@ TEST(Platform, DirectorySearchReturnsNamesSizesAndDirectoriesOnRequest) {
   EXPECT_EQ(search.First(dir.Board() + "C.BBS", plat::FindDirectories, e), 1);
   EXPECT_TRUE(e.isDirectory);
   EXPECT_EQ(search.First(dir.Board() + "*.MSG", plat::FindDirectories, e), 0);
+}
+
+TEST(Platform, GatheredAndPositionedWritesLandWhereTheStreamStands) {
+  vt::TempDir dir;
+  plat::UniqueFile f = OpenWrite(dir.Board() + "RUNS.BIN");
+  ASSERT_TRUE(f);
+  ASSERT_EQ(plat::WriteBytes(f.get(), "head", 4), 1);
+  // More runs than one system call takes, empty ones among them.
+  std::string source, expected = "head";
+  for (int i = 0; i < 256; ++i) source += char('a' + i % 26);
+  std::vector<plat::ByteSpan> runs;
+  for (size_t i = 0; i < 2500; ++i) {
+    size_t at = i % 200, size = i % 7;
+    runs.push_back({source.data() + at, size});
+    expected.append(source, at, size);
+  }
+  ASSERT_EQ(plat::WriteGathered(f.get(), runs.data(), runs.size()), 1);
+  ASSERT_EQ(plat::WriteBytes(f.get(), "tail", 4), 1) << "the stream goes on after the gathered bytes";
+  expected += "tail";
+  ASSERT_EQ(plat::WriteBytesAt(f.get(), 2, "XY", 2), 1);
+  expected.replace(2, 2, "XY");
+  EXPECT_EQ(plat::CloseFile(f.release()), 1);
+  EXPECT_EQ(vt::ReadFile(dir / "RUNS.BIN"), expected);
 }
 
 TEST(Platform, FaultHookFailsTheChosenDiskOperation) {
