@@ -3,10 +3,9 @@
 # with the sysop's text (Windows: a .zip).  Test programs, tools and
 # benchmarks are never installed.
 
-# The shipped programs.  Each one is a target of the same name with its
-# manual page in doc/<program>.1; shipping another program is one more name
-# here.
-set(VLM_SHIPPED_PROGRAMS sorrel tether marten quarry2 vlmcheck)
+# The shipped programs: every program of the build (VLM_PROGRAMS), each a
+# target of the same name with its manual page in doc/<program>.1.
+set(VLM_SHIPPED_PROGRAMS ${VLM_PROGRAMS})
 
 # The banners print the version from the code; the packages must carry the
 # same one.
