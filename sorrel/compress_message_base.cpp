@@ -6,6 +6,7 @@
 
 #include "area_link.h"
 #include "files.h"
+#include "program_frame.h"
 #include "pack_journal.h"
 #include "platform.h"
 #include "sorrel.h"
@@ -143,4 +144,18 @@ void CompressMessageBase() {
   DoDelete = FindMinusSlashParam("DISABLEDEL") ? 0 : 1;
   PackAllAreas(cleanup);
   CleanUpFileAttachPath();
+}
+
+const ProgramInfo &SorrelProgram() {
+  static const ProgramInfo info{
+      .banner = "Sorrel %s V%s.  Velmora Message Base Maintenance.\n",
+      .code = "MSG",
+      .logStart = "Sorrel %s Started",
+      .logEnd = "Sorrel Finished",
+      .completion = "\nSorrel Completed\n",
+      .switches = {"CLEANUP", "LINK", "FASTMAIL", "DISABLEDEL"},  // LINK also takes -LINKALL
+      .help = Help,
+      .work = CompressMessageBase,
+  };
+  return info;
 }

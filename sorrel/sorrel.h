@@ -75,4 +75,6 @@ void PackQueuedAreas();
 
 void Help();
 void CompressMessageBase();
+// The program as the frame runs it: banner, log lines, switches, work.
+const struct ProgramInfo &SorrelProgram();
 

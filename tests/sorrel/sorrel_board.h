@@ -12,21 +12,6 @@
 
 namespace st {
 
-// The frame table of sorrel/main.cpp, for runs inside the test process.
-inline const ProgramInfo &SorrelInfo() {
-  static const ProgramInfo info{
-      .banner = "Sorrel %s V%s.  Velmora Message Base Maintenance.\n",
-      .code = "MSG",
-      .logStart = "Sorrel %s Started",
-      .logEnd = "Sorrel Finished",
-      .completion = "\nSorrel Completed\n",
-      .switches = {"CLEANUP", "LINK", "FASTMAIL", "DISABLEDEL"},
-      .help = Help,
-      .work = CompressMessageBase,
-  };
-  return info;
-}
-
 // sorrel run inside the test process, so that the operation hook set here
 // acts on it, its operations counted from 1 and operation `failAt` failing
 // or ending the process (none for 0); in the board's directory, without
@@ -44,7 +29,7 @@ inline vt::RunResult RunHere(Board &b, const std::vector<std::string> &args, lon
   vt::RunResult r;
   {
     vt::CapturedStdout out(b.dir / "STDOUT.TXT");
-    r.status = RunProgram(int(argv.size()), argv.data(), SorrelInfo());
+    r.status = RunProgram(int(argv.size()), argv.data(), SorrelProgram());
     r.out = out.Text();
   }
   plat::SetSyncs(true);
