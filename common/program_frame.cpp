@@ -16,6 +16,9 @@ bool Started = false;
 
 void RunFailed() { Failed = true; }
 int RunHasFailed() { return Failed ? 1 : 0; }
+#ifdef VLM_TEST_HOOKS
+void ResetRunFailed() { Failed = false; }
+#endif
 int StartupSucceeded() { return Started ? 1 : 0; }
 
 int RunProgram(int argc, const char *const *argv, const ProgramInfo &info) {

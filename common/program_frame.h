@@ -45,6 +45,11 @@ int RunProgram(int argc, const char *const *argv, const ProgramInfo &info);
 // ends with kExitIncomplete.
 void RunFailed();
 int RunHasFailed();
+#ifdef VLM_TEST_HOOKS
+// Test builds only: a new run for code that calls the routines directly,
+// as RunProgram begins one.
+void ResetRunFailed();
+#endif
 
 // Whether start-up loaded the configuration: the help, shown without a
 // board as well, tells its figures from the configuration only then.
