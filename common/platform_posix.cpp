@@ -893,33 +893,6 @@ int AppendBytes(FILE *f, const void *data, size_t size, int64_t &at) {
   return 1;
 }
 
-int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
-  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
-  int fd = StreamFd(f);
-  if (fd < 0 || offset < 0) {
-    errno = fd < 0 ? EBADF : EINVAL;
-    return 0;
-  }
-  if (std::fflush(f) != 0) return 0;
-  const char *p = static_cast<const char *>(data);
-  size_t left = size;
-  off_t at = static_cast<off_t>(offset);
-  while (left > 0) {
-    ssize_t n = ::pwrite(fd, p, left, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return 0;
-    if (n == 0) {
-      errno = ENOSPC;
-      return 0;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-    at += n;
-  }
-  if (shared::Recording()) shared::RecordWrite(f, offset, data, size);
-  return 1;
-}
-
 // Runs of bytes in one gathered write at most.
 #ifdef IOV_MAX
 constexpr int kGatherMax = IOV_MAX < 1024 ? IOV_MAX : 1024;
@@ -927,18 +900,10 @@ constexpr int kGatherMax = IOV_MAX < 1024 ? IOV_MAX : 1024;
 constexpr int kGatherMax = 16;
 #endif
 
-int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
-  if (count == 0) return 1;
-  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
-  int fd = StreamFd(f);
-  if (fd < 0) {
-    errno = EBADF;
-    return 0;
-  }
-  if (std::fflush(f) != 0) return 0;
-  off_t start = ::lseek(fd, 0, SEEK_CUR);
-  if (start < 0) return 0;
-  off_t at = start;
+namespace {
+// Writes the runs one after the other from offset `at` of the descriptor,
+// resuming after short writes.  Returns 1, or 0 with errno set.
+int WriteRunsAt(int fd, const ByteSpan *spans, size_t count, off_t at) {
   size_t next = 0, skip = 0;  // the first span not yet written whole, and its bytes written
   iovec pieces[kGatherMax];
   for (;;) {
@@ -946,7 +911,7 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
       ++next;
       skip = 0;
     }
-    if (next == count) break;
+    if (next == count) return 1;
     int n = 0;
     for (size_t i = next; i < count && n < kGatherMax; ++i, ++n) {
       size_t from = i == next ? skip : 0;
@@ -972,16 +937,47 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
       skip = 0;
     }
   }
-  // The stream goes on where the bytes ended, and knows it.
-  if (fseeko(f, at, SEEK_SET) != 0) return 0;
-  if (shared::Recording()) {
-    int64_t offset = static_cast<int64_t>(start);
-    for (size_t i = 0; i < count; ++i) {
-      shared::RecordWrite(f, offset, spans[i].data, spans[i].size);
-      offset += static_cast<int64_t>(spans[i].size);
-    }
+}
+
+// The descriptor of a stream about to be written past stdio, its buffer
+// flushed first; -1 with errno set when that fails.
+int FlushedFd(FILE *f) {
+  int fd = StreamFd(f);
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
   }
+  return std::fflush(f) == 0 ? fd : -1;
+}
+}  // namespace
+
+int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  if (offset < 0) {
+    errno = EINVAL;
+    return 0;
+  }
+  int fd = FlushedFd(f);
+  ByteSpan run{data, size};
+  if (fd < 0 || !WriteRunsAt(fd, &run, 1, static_cast<off_t>(offset))) return 0;
+  if (shared::Recording()) shared::RecordWrite(f, offset, data, size);
   return 1;
+}
+
+int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
+  if (count == 0) return 1;
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  int fd = FlushedFd(f);
+  if (fd < 0) return 0;
+  off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start < 0 || !WriteRunsAt(fd, spans, count, start)) return 0;
+  int64_t end = static_cast<int64_t>(start);
+  for (size_t i = 0; i < count; ++i) {
+    if (shared::Recording()) shared::RecordWrite(f, end, spans[i].data, spans[i].size);
+    end += static_cast<int64_t>(spans[i].size);
+  }
+  // The stream goes on where the bytes ended, and knows it.
+  return fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0 ? 1 : 0;
 }
 
 int DeleteFile(const std::string &path) {
