@@ -473,31 +473,45 @@ struct Row {
   std::string note;  // instead of figures: why the row was not measured
 };
 
-// Sorrel against the floor, `repeat` times, alternating which side goes first.
+// `repeat` measurements of a side against a base, alternating which goes
+// first; the row takes the medians of each and of their ratios, and the
+// peak resident size of either.  `line` prints one repetition's figures.
+template <typename Side, typename Base, typename Line>
+void MeasureAlternating(Row &row, int repeat, Side side, Base base, Line line) {
+  std::vector<double> sides, bases, ratios;
+  for (int r = 0; r < repeat; ++r) {
+    Finished s, b;
+    if (r % 2 == 0) {
+      b = base();
+      s = side();
+    } else {
+      s = side();
+      b = base();
+    }
+    sides.push_back(s.seconds);
+    bases.push_back(b.seconds);
+    ratios.push_back(s.seconds / b.seconds);
+    row.maxRssKiB = std::max({row.maxRssKiB, s.maxRssKiB, b.maxRssKiB});
+    std::printf("  row %s, %d of %d: ", row.name.c_str(), r + 1, repeat);
+    line(s.seconds, b.seconds, ratios.back());
+  }
+  row.sorrel = Median(sides);
+  row.base = Median(bases);
+  row.ratio = Median(ratios);
+}
+
+// Sorrel against the floor.
 Row MeasureAgainstFloor(Bench &bench, const std::string &name, const Shape &shape, double goal, int repeat,
                         bool syncs) {
   Row row{name, shape.Text() + (syncs ? "" : ", no syncs"), 0, 0, 0, goal, 0, ""};
-  std::vector<double> sorrel, floor, ratios;
-  for (int r = 0; r < repeat; ++r) {
-    double floorSeconds = 0;
-    Finished run;
-    if (r % 2 == 0) {
-      floorSeconds = bench.Floor(shape, syncs);
-      run = bench.Sorrel(shape, syncs);
-    } else {
-      run = bench.Sorrel(shape, syncs);
-      floorSeconds = bench.Floor(shape, syncs);
-    }
-    sorrel.push_back(run.seconds);
-    floor.push_back(floorSeconds);
-    ratios.push_back(run.seconds / floorSeconds);
-    row.maxRssKiB = std::max(row.maxRssKiB, run.maxRssKiB);
-    std::printf("  row %s, %d of %d: sorrel %.2f s, floor %.2f s, %.2fx\n", name.c_str(), r + 1, repeat,
-                run.seconds, floorSeconds, ratios.back());
-  }
-  row.sorrel = Median(sorrel);
-  row.base = Median(floor);
-  row.ratio = Median(ratios);
+  MeasureAlternating(
+      row, repeat, [&] { return bench.Sorrel(shape, syncs); },
+      [&] {
+        Finished floor;
+        floor.seconds = bench.Floor(shape, syncs);
+        return floor;
+      },
+      [](double s, double b, double ratio) { std::printf("sorrel %.2f s, floor %.2f s, %.2fx\n", s, b, ratio); });
   return row;
 }
 
@@ -506,26 +520,9 @@ Row MeasureAgainstFloor(Bench &bench, const std::string &name, const Shape &shap
 Row MeasureGrowth(Bench &bench, const std::string &name, const std::string &what, const Shape &small,
                   const Shape &large, int repeat) {
   Row row{name, what, 0, 0, 0, 12, 0, ""};
-  std::vector<double> largeTimes, smallTimes, ratios;
-  for (int r = 0; r < repeat; ++r) {
-    Finished s, l;
-    if (r % 2 == 0) {
-      s = bench.Sorrel(small, true);
-      l = bench.Sorrel(large, true);
-    } else {
-      l = bench.Sorrel(large, true);
-      s = bench.Sorrel(small, true);
-    }
-    largeTimes.push_back(l.seconds);
-    smallTimes.push_back(s.seconds);
-    ratios.push_back(l.seconds / s.seconds);
-    row.maxRssKiB = std::max({row.maxRssKiB, s.maxRssKiB, l.maxRssKiB});
-    std::printf("  row %s, %d of %d: %.2f -> %.2f s, %.2fx\n", name.c_str(), r + 1, repeat, s.seconds, l.seconds,
-                ratios.back());
-  }
-  row.sorrel = Median(largeTimes);
-  row.base = Median(smallTimes);
-  row.ratio = Median(ratios);
+  MeasureAlternating(
+      row, repeat, [&] { return bench.Sorrel(large, true); }, [&] { return bench.Sorrel(small, true); },
+      [](double l, double s, double ratio) { std::printf("%.2f -> %.2f s, %.2fx\n", s, l, ratio); });
   return row;
 }
 

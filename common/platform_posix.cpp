@@ -137,9 +137,9 @@ bool ReadListing(const std::string &dir, Listing &names) {
 }
 
 // The entry of directory `dir` that equals `name` ignoring case, the first
-// in byte order.  `known` is the directory's status when the caller has it.
+// in byte order.  `known` is the directory's identity when the caller has it.
 bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found,
-                      const struct stat *known = nullptr, const DirectoryId *knownId = nullptr) {
+                      const DirectoryId *known = nullptr) {
   ListingCache &cache = Cache();
   if (cache.scopes == 0) {
     DIR *d = opendir(dir.c_str());
@@ -156,17 +156,14 @@ bool FindIgnoringCase(const std::string &dir, const std::string &name, std::stri
   }
 
   DirectoryId id;
-  if (knownId) {
-    id = *knownId;
+  if (known) {
+    id = *known;
   } else {
     struct stat st;
-    if (!known || !S_ISDIR(known->st_mode)) {
-      if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-      known = &st;
-    }
-    id = IdOf(*known);
-    cache.ids[dir] = id;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    id = IdOf(st);
   }
+  cache.ids[dir] = id;
   auto it = cache.listings.find(id);
   if (it == cache.listings.end()) {
     Listing names;
@@ -322,23 +319,27 @@ bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) 
   size_t cut = path.find_last_of('/');
   std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  struct stat parentStatus;
-  bool parentKnown = false;
-  const DirectoryId *parentId = nullptr;
+  DirectoryId parentId;
+  const DirectoryId *parentKnown = nullptr;
   if (parent.size() > 1) {  // neither the current directory nor the root: it must be there
     // A directory already seen under the scope is taken as it was, like
-    // its listing.
+    // its listing; a link to one is left to the search to follow.
     std::string dir = DirectoryText(parent);
-    parentId = KnownDirectory(dir);
-    if (!parentId) {
-      if (lstat(dir.c_str(), &parentStatus) != 0) return false;
-      parentKnown = true;
+    struct stat parentStatus;
+    if (const DirectoryId *seen = KnownDirectory(dir)) {
+      parentId = *seen;
+      parentKnown = &parentId;
+    } else if (lstat(dir.c_str(), &parentStatus) != 0) {
+      return false;
+    } else if (S_ISDIR(parentStatus.st_mode)) {
+      parentId = IdOf(parentStatus);
+      parentKnown = &parentId;
     }
   }
   host = path;
   if (name != "." && name != "..") {
     std::string found;
-    if (FindIgnoringCase(DirectoryText(parent), name, found, parentKnown ? &parentStatus : nullptr, parentId))
+    if (FindIgnoringCase(DirectoryText(parent), name, found, parentKnown))
       host = parent + found;
     else
       lookup.last = HostLookup::Absent;

@@ -104,7 +104,7 @@ void AppendFastMail(const std::vector<MsgFastRecord> &records) {
 template <typename Use>
 uint32_t ForEachHeaderPiece(FILE *f, uint32_t total, std::vector<MessageHeader> &piece, Use use) {
   // No larger than the area: a small area costs no large piece to clear.
-  piece.resize(std::min<size_t>(kHeaderChunk, std::max<uint32_t>(total, 1)));
+  piece.resize(std::min<size_t>(kHeaderChunk, total));
   uint32_t done = 0;
   while (done < total) {
     size_t want = std::min<size_t>(piece.size(), total - done);
