@@ -317,6 +317,17 @@ struct ByteSpan {
   size_t size;
 };
 int WriteGathered(FILE *f, const ByteSpan *spans, size_t count);
+// Pieces of bytes, each written at its own offset of the file and no other
+// byte of it, in order, handed to the system at once.  Where the host can,
+// the pieces within the file's present length are stored through one
+// mapping of the stretch they span rather than by a call each.  The
+// stream's position is left unspecified.  Returns 1, or 0 with errno set.
+struct PlacedBytes {
+  int64_t offset;
+  const void *data;
+  size_t size;
+};
+int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count);
 
 #ifdef VLM_TEST_HOOKS
 // Test builds only.  With a jail set, every operation that changes the disk

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -290,8 +291,10 @@ std::string WalkComponents(const std::string &raw, HostLookup &lookup) {
 // exists exactly, every component does, so the walk would take each as it
 // is.  When only the last is missing and its directory exists exactly, the
 // walk would come to it unchanged, and only it needs the case-blind
-// fallback.  False when neither holds: the walk decides.
-bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) {
+// fallback.  False when neither holds: the walk decides.  `absent` is the
+// error of a call that just found the path missing as given (ENOENT), which
+// spares looking it up again; 0 when there was none.
+bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host, int absent) {
   // Repeated separators as one, as the walk writes them.
   std::string path;
   path.reserve(raw.size());
@@ -306,7 +309,7 @@ bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) 
   if (trailing) path.pop_back();
 
   struct stat st;
-  if (lstat(path.c_str(), &st) == 0) {
+  if ((absent == 0 || trailing) && lstat(path.c_str(), &st) == 0) {
     if (!trailing) {
       lookup.last = HostLookup::Present;
       lookup.st = st;
@@ -315,7 +318,7 @@ bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) 
     return true;
   }
 
-  int error = errno;
+  int error = absent == 0 || trailing ? errno : absent;
   size_t cut = path.find_last_of('/');
   std::string parent = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
@@ -349,14 +352,16 @@ bool ShortLookup(const std::string &raw, HostLookup &lookup, std::string &host) 
   return true;
 }
 
-// Host path for a board path, after the rules at the top of this file.
-std::string TranslateBoardPath(const std::string &board, HostLookup *lookup = nullptr, bool walkOnly = false) {
+// Host path for a board path, after the rules at the top of this file;
+// `absent` as for ShortLookup.
+std::string TranslateBoardPath(const std::string &board, HostLookup *lookup = nullptr, bool walkOnly = false,
+                               int absent = 0) {
   HostLookup ignored;
   HostLookup &info = lookup ? *lookup : ignored;
   info.last = HostLookup::Unknown;
   std::string raw = RawHostPath(board);
   std::string host;
-  if (!walkOnly && ShortLookup(raw, info, host)) return host;
+  if (!walkOnly && ShortLookup(raw, info, host, absent)) return host;
   return WalkComponents(raw, info);
 }
 
@@ -543,7 +548,7 @@ FILE *OpenFile(const std::string &path, Access access, Share share, Mode mode) {
     if (fd < 0) {
       if (errno != ENOENT && errno != ENOTDIR) return nullptr;
       std::string raw = host;
-      host = TranslateBoardPath(path, &lookup);
+      host = TranslateBoardPath(path, &lookup, false, errno == ENOENT ? ENOENT : 0);
       if (lookup.last == HostLookup::Absent) {
         errno = lookup.error;
         return nullptr;
@@ -791,7 +796,8 @@ int SyncTogether(const std::vector<std::string> &files, const std::vector<std::s
   };
   std::vector<Open> opened;
   auto closeAll = [&] {
-    for (Open &o : opened) ::close(o.fd);
+    for (Open &o : opened)
+      if (o.fd >= 0) ::close(o.fd);
   };
   auto fail = [&](const std::string &path) {
     int e = errno;
@@ -800,18 +806,33 @@ int SyncTogether(const std::vector<std::string> &files, const std::vector<std::s
     errno = e;
     return 0;
   };
+  auto openOne = [](Open &o, bool dir) {
+    o.fd = ::open(o.host.c_str(), O_RDONLY | O_CLOEXEC | (dir ? O_DIRECTORY : 0));
+    if (o.fd < 0) return false;
+    if (fstat(o.fd, &o.st) == 0) return true;
+    int e = errno;
+    ::close(o.fd);
+    o.fd = -1;
+    errno = e;
+    return false;
+  };
   for (const std::vector<std::string> *list : {&files, &directories}) {
     bool dirs = list == &directories;
     for (const std::string &path : *list) {
       if (!shared::CheckedPath(path) || shared::FaultHere(dirs ? "dirsync" : "flush", path)) return fail(path);
-      Open o{&path, TranslateBoardPath(path), -1, {}};
+      HostLookup lookup;
+      Open o{&path, TranslateBoardPath(path, &lookup), -1, {}};
       if (dirs && o.host.empty()) o.host = ".";
-      o.fd = ::open(o.host.c_str(), O_RDONLY | O_CLOEXEC | (dirs ? O_DIRECTORY : 0));
-      if (o.fd < 0) return fail(path);
-      if (fstat(o.fd, &o.st) != 0) {
-        ::close(o.fd);
+      // A plain file the lookup found is known by its status; anything else
+      // is opened to be sure what it is.
+      if (lookup.last == HostLookup::Absent) {
+        errno = lookup.error;
         return fail(path);
       }
+      if (!dirs && lookup.last == HostLookup::Present && S_ISREG(lookup.st.st_mode))
+        o.st = lookup.st;
+      else if (!openOne(o, dirs))
+        return fail(path);
       opened.push_back(std::move(o));
     }
   }
@@ -819,14 +840,14 @@ int SyncTogether(const std::vector<std::string> &files, const std::vector<std::s
 #ifdef __linux__
     // One sync of each file system covers every file and name on it.
     std::vector<dev_t> done;
-    for (const Open &o : opened) {
+    for (Open &o : opened) {
       if (std::find(done.begin(), done.end(), o.st.st_dev) != done.end()) continue;
-      if (syncfs(o.fd) != 0) return fail(*o.board);
+      if ((o.fd < 0 && !openOne(o, S_ISDIR(o.st.st_mode))) || syncfs(o.fd) != 0) return fail(*o.board);
       done.push_back(o.st.st_dev);
     }
 #else
-    for (const Open &o : opened)
-      if (fsync(o.fd) != 0) return fail(*o.board);
+    for (Open &o : opened)
+      if ((o.fd < 0 && !openOne(o, S_ISDIR(o.st.st_mode))) || fsync(o.fd) != 0) return fail(*o.board);
 #endif
   }
   if (shared::Recording()) {
@@ -979,6 +1000,55 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
   }
   // The stream goes on where the bytes ended, and knows it.
   return fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0 ? 1 : 0;
+}
+
+int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
+  if (count == 0) return 1;
+  if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
+  int fd = FlushedFd(f);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return 0;
+  // The stretch the pieces inside the file span, mapped whole: a store into
+  // the mapping changes the file's cached bytes just as a write would, at
+  // the cost of a page fault per page rather than a call per piece.
+  int64_t lo = INT64_MAX, hi = -1;
+  for (size_t i = 0; i < count; ++i) {
+    const PlacedBytes &p = pieces[i];
+    if (p.offset < 0) {
+      errno = EINVAL;
+      return 0;
+    }
+    if (p.size == 0 || p.offset > static_cast<int64_t>(st.st_size) - static_cast<int64_t>(p.size)) continue;
+    lo = std::min(lo, p.offset);
+    hi = std::max(hi, p.offset + static_cast<int64_t>(p.size));
+  }
+  uint8_t *map = nullptr;
+  int64_t mapAt = 0, mapEnd = 0;
+  if (count > 1 && hi > lo) {
+    int64_t page = static_cast<int64_t>(sysconf(_SC_PAGESIZE));
+    mapAt = page > 0 ? lo / page * page : 0;
+    mapEnd = hi;
+    void *m = mmap(nullptr, static_cast<size_t>(mapEnd - mapAt), PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                   static_cast<off_t>(mapAt));
+    if (m != MAP_FAILED) map = static_cast<uint8_t *>(m);  // otherwise a call per piece
+  }
+  int ok = 1;
+  for (size_t i = 0; i < count && ok; ++i) {
+    const PlacedBytes &p = pieces[i];
+    if (map && p.offset >= mapAt && p.offset + static_cast<int64_t>(p.size) <= mapEnd) {
+      std::memcpy(map + (p.offset - mapAt), p.data, p.size);
+    } else {
+      ByteSpan run{p.data, p.size};
+      ok = WriteRunsAt(fd, &run, 1, static_cast<off_t>(p.offset));
+    }
+    if (ok && shared::Recording()) shared::RecordWrite(f, p.offset, p.data, p.size);
+  }
+  if (map) {
+    int e = errno;
+    munmap(map, static_cast<size_t>(mapEnd - mapAt));
+    errno = e;
+  }
+  return ok;
 }
 
 int DeleteFile(const std::string &path) {

@@ -313,6 +313,12 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
   return std::fflush(f) == 0;
 }
 
+int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!WriteBytesAt(f, pieces[i].offset, pieces[i].data, pieces[i].size)) return 0;
+  return 1;
+}
+
 int IdentifyStream(FILE *f, FileIdentity &id) { return HandleIdentity(StreamHandle(f), id) ? 1 : 0; }
 
 // The runtime's append mode seeks to the end before each write, which is

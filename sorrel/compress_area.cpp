@@ -531,15 +531,20 @@ plat::UniqueFile OpenNew(const std::string &path, const JournalFile &recorded) {
   return nullptr;
 }
 
-// The identity and first bytes of a written file, read back by its name.
-int DescribeWritten(const std::string &path, JournalFile &file) {
-  plat::UniqueFile f = OpenRead(path);
-  plat::FileIdentity id;
-  if (f && plat::IdentifyStream(f.get(), id) && id.volume == file.Volume && id.file == file.Index &&
-      DescribeFile(f.get(), file.Length, file))
-    return 1;
-  if (f) errno = EIO;
-  PrintFileFailure("reading", path);
+// Records the length and first bytes of a new file just written through
+// `f` (opened by OpenNew, so the journal's file), and closes it.  Prints the
+// failure.
+int DescribeWritten(plat::UniqueFile &f, const std::string &path, uint64_t length, JournalFile &file) {
+  if (std::fflush(f.get()) != 0) {
+    PrintFileFailure("writing", path);
+    return 0;
+  }
+  if (!DescribeFile(f.get(), length, file)) {
+    PrintFileFailure("reading", path);
+    return 0;
+  }
+  if (plat::CloseFile(f.release())) return 1;
+  PrintFileFailure("writing", path);
   return 0;
 }
 
@@ -560,6 +565,8 @@ int CopyPass(Area &a, CopyBuffers &buffers) {
   plat::UniqueFile newHeader = OpenNew(a.files.newHeader, a.content.file[kNewHeaderFile]);
   plat::UniqueFile newText = newHeader ? OpenNew(a.files.newText, a.content.file[kNewTextFile]) : nullptr;
   if (!newText) return 0;
+  // The new text file is only written at offsets past stdio.
+  std::setvbuf(newText.get(), nullptr, _IONBF, 0);
 
   std::vector<MessageHeader> out;
   try {
@@ -622,19 +629,17 @@ int CopyPass(Area &a, CopyBuffers &buffers) {
     PrintFileFailure("reading", a.files.header);
     return 0;
   }
-  if ((!out.empty() && !plat::WriteBytes(newHeader.get(), out.data(), out.size() * sizeof(MessageHeader))) ||
-      !plat::CloseFile(newHeader.release())) {
+  if (!out.empty() && !plat::WriteBytes(newHeader.get(), out.data(), out.size() * sizeof(MessageHeader))) {
     PrintFileFailure("writing", a.files.newHeader);
     return 0;
   }
-  if (!texts.Finish() || !plat::CloseFile(newText.release())) {
+  if (!texts.Finish()) {
     PrintFileFailure("writing", a.files.newText);
     return 0;
   }
-  a.content.file[kNewHeaderFile].Length = uint64_t(a.kept) * sizeof(MessageHeader);
-  a.content.file[kNewTextFile].Length = newLength;
-  return DescribeWritten(a.files.newHeader, a.content.file[kNewHeaderFile]) &&
-         DescribeWritten(a.files.newText, a.content.file[kNewTextFile]);
+  return DescribeWritten(newHeader, a.files.newHeader, uint64_t(a.kept) * sizeof(MessageHeader),
+                         a.content.file[kNewHeaderFile]) &&
+         DescribeWritten(newText, a.files.newText, newLength, a.content.file[kNewTextFile]);
 }
 
 // The next-read changes of the group's areas, from the numbers as the file

@@ -81,6 +81,7 @@ int WriteNextReads(FILE *lastComb, std::vector<NextReadWrite> &changes) {
   if (!std::is_sorted(changes.begin(), changes.end(), byOffset)) std::sort(changes.begin(), changes.end(), byOffset);
   std::vector<uint8_t> piece;
   std::vector<bool> changed;
+  std::vector<plat::PlacedBytes> runs;
   for (size_t i = 0; i < changes.size();) {
     // The changes of one piece.
     int64_t first = changes[i].offset;
@@ -100,7 +101,8 @@ int WriteNextReads(FILE *lastComb, std::vector<NextReadWrite> &changes) {
       changed[k - i] = true;
     }
     // Runs of changed numbers: side by side, or either side of a block's
-    // reserved bytes.
+    // reserved bytes; all the runs of a piece in one scattered write.
+    runs.clear();
     for (size_t k = i; k < j;) {
       if (!changed[k - i]) {
         ++k;
@@ -113,9 +115,10 @@ int WriteNextReads(FILE *lastComb, std::vector<NextReadWrite> &changes) {
         ++last;
       }
       int64_t from = changes[k].offset, to = changes[last].offset + 2;
-      if (!plat::WriteBytesAt(lastComb, from, piece.data() + (from - first), size_t(to - from))) return 0;
+      runs.push_back({from, piece.data() + (from - first), size_t(to - from)});
       k = last + 1;
     }
+    if (!plat::WriteScattered(lastComb, runs.data(), runs.size())) return 0;
     i = j;
   }
   return 1;

@@ -2,7 +2,7 @@
 // user with a number per area, so the numbers of one area lie a record
 // apart: reading or writing them one by one costs a seek and a system call
 // per user and area.  These routines read the file in large pieces and write
-// back only the runs of numbers that change.
+// back only the runs of numbers that change, a piece of the file at a time.
 #pragma once
 
 #include <cstdint>

@@ -100,6 +100,26 @@ TEST(Platform, GatheredAndPositionedWritesLandWhereTheStreamStands) {
   expected.replace(2, 2, "XY");
   EXPECT_EQ(plat::CloseFile(f.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "RUNS.BIN"), expected);
+
+  // Scattered pieces: through a mapping inside the file (it spans pages),
+  // by calls past its end (which lengthen it), over bytes still in the
+  // stream's buffer, and nothing else touched.
+  f.reset(plat::OpenFile(dir.Board() + "RUNS.BIN", plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
+  ASSERT_TRUE(f);
+  ASSERT_EQ(std::fseek(f.get(), 0, SEEK_END), 0);
+  ASSERT_EQ(plat::WriteBytes(f.get(), "buffered", 8), 1);
+  expected += "buffered";
+  std::vector<plat::PlacedBytes> pieces;
+  for (size_t at = 1; at + 3 < expected.size(); at += 1001) pieces.push_back({int64_t(at), "123", 3});
+  pieces.push_back({int64_t(expected.size()) - 4, "ED", 2});
+  pieces.push_back({int64_t(expected.size()) + 2, "past", 4});
+  for (const plat::PlacedBytes &p : pieces) {
+    if (expected.size() < size_t(p.offset) + p.size) expected.resize(size_t(p.offset) + p.size, '\0');
+    expected.replace(size_t(p.offset), p.size, static_cast<const char *>(p.data), p.size);
+  }
+  ASSERT_EQ(plat::WriteScattered(f.get(), pieces.data(), pieces.size()), 1);
+  EXPECT_EQ(plat::CloseFile(f.release()), 1);
+  EXPECT_EQ(vt::ReadFile(dir / "RUNS.BIN"), expected);
 }
 
 TEST(Platform, FaultHookFailsTheChosenDiskOperation) {
