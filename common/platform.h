@@ -135,7 +135,9 @@ struct FileIdentity {
   bool operator==(const FileIdentity &) const = default;
 };
 // 1, kNoSuchFile when there is no file of that name, 0 on failure (errno).
-int IdentifyFile(const std::string &path, FileIdentity &id);
+// With `length`, the file's length in bytes is told as well, from the same
+// look: one call where opening and measuring would take several.
+int IdentifyFile(const std::string &path, FileIdentity &id, int64_t *length = nullptr);
 // 1 or 0 (errno).
 int IdentifyStream(FILE *f, FileIdentity &id);
 

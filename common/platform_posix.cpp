@@ -864,7 +864,7 @@ int SyncTogether(const std::vector<std::string> &files, const std::vector<std::s
   return 1;
 }
 
-int IdentifyFile(const std::string &path, FileIdentity &id) {
+int IdentifyFile(const std::string &path, FileIdentity &id, int64_t *length) {
   if (!shared::CheckedPath(path)) return 0;
   HostLookup lookup;
   std::string host = TranslateBoardPath(path, &lookup);
@@ -872,6 +872,7 @@ int IdentifyFile(const std::string &path, FileIdentity &id) {
   if (StatHost(host, lookup, st) != 0) return errno == ENOENT ? kNoSuchFile : 0;
   id.volume = static_cast<uint64_t>(st.st_dev);
   id.file = static_cast<uint64_t>(st.st_ino);
+  if (length) *length = static_cast<int64_t>(st.st_size);
   return 1;
 }
 

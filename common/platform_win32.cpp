@@ -110,7 +110,7 @@ void Record(const char *kind, const std::string &a, const std::string &b = std::
 }
 
 // Identity of the file behind a handle.
-bool HandleIdentity(HANDLE h, FileIdentity &id) {
+bool HandleIdentity(HANDLE h, FileIdentity &id, int64_t *length = nullptr) {
   BY_HANDLE_FILE_INFORMATION info;
   if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) {
     errno = h == INVALID_HANDLE_VALUE ? EBADF : ErrnoFor(GetLastError());
@@ -118,6 +118,7 @@ bool HandleIdentity(HANDLE h, FileIdentity &id) {
   }
   id.volume = info.dwVolumeSerialNumber;
   id.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  if (length) *length = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   return true;
 }
 }  // namespace
@@ -288,7 +289,7 @@ int SyncTogether(const std::vector<std::string> &files, const std::vector<std::s
   return 1;
 }
 
-int IdentifyFile(const std::string &path, FileIdentity &id) {
+int IdentifyFile(const std::string &path, FileIdentity &id, int64_t *length) {
   if (!shared::CheckedPath(path)) return 0;
   HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -297,7 +298,7 @@ int IdentifyFile(const std::string &path, FileIdentity &id) {
     errno = ErrnoFor(error);
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kNoSuchFile : 0;
   }
-  bool ok = HandleIdentity(h, id);
+  bool ok = HandleIdentity(h, id, length);
   CloseHandle(h);
   return ok ? 1 : 0;
 }

@@ -125,8 +125,7 @@ plat::UniqueFile OpenRead(const std::string &path) {
 // header file holds no messages a run would pack or count).
 uint16_t LiveCount(const AreaFiles &files) {
   if (!ExistFile(files.text)) return 0;
-  plat::UniqueFile f = OpenRead(files.header);
-  int64_t records = f ? plat::FileLength(f.get()) / int64_t(sizeof(MessageHeader)) : 0;
+  int64_t records = FileSize64(files.header) / int64_t(sizeof(MessageHeader));
   return static_cast<uint16_t>(std::clamp<int64_t>(records, 0, kMaxMessages));
 }
 

@@ -83,9 +83,11 @@ KindNames TextNames(const AreaFiles &f) { return {f.text, f.newText, f.oldText};
 
 bool Known(const JournalFile &file) { return file.Volume != 0 || file.Index != 0; }
 
-bool SameFile(const std::string &name, const JournalFile &file) {
+// With `length`, the file's length is told from the same look.
+bool SameFile(const std::string &name, const JournalFile &file, int64_t *length = nullptr) {
   plat::FileIdentity id;
-  return Known(file) && plat::IdentifyFile(name, id) == 1 && id.volume == file.Volume && id.file == file.Index;
+  return Known(file) && plat::IdentifyFile(name, id, length) == 1 && id.volume == file.Volume &&
+         id.file == file.Index;
 }
 
 // The file of that name is the journal's: the same identity and the same
@@ -100,10 +102,10 @@ bool IsOurs(const std::string &name, const JournalFile &file) {
 
 enum Place { kNowhere = -1, kLive = 0, kFresh = 1, kOld = 2 };
 
-Place Where(const KindNames &n, const JournalFile &file) {
-  if (SameFile(n.live, file)) return kLive;
-  if (SameFile(n.fresh, file)) return kFresh;
-  if (SameFile(n.old, file)) return kOld;
+Place Where(const KindNames &n, const JournalFile &file, int64_t *length = nullptr) {
+  if (SameFile(n.live, file, length)) return kLive;
+  if (SameFile(n.fresh, file, length)) return kFresh;
+  if (SameFile(n.old, file, length)) return kOld;
   return kNowhere;
 }
 
@@ -160,6 +162,9 @@ std::vector<Spare> Spares;
 // The directories spares were moved out of since the last call of
 // TakeSpareDirectories: their names change as well.
 std::vector<std::string> MovedFrom;
+// The spares moved to be new files since the emptied files were last
+// deleted: none of them is under its former area's names any more.
+std::vector<plat::FileIdentity> Taken;
 
 // Empties a former file of the journal's: its identity and its first bytes
 // (one that is not is left alone).  An emptied file joins the spares.
@@ -253,8 +258,8 @@ Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
 // caller syncs it together with others.
 int WriteProgress(const std::string &path, const JournalProgress &progress, bool sync = true) {
   plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
-  bool ok = f && std::fseek(f.get(), long(kProgressAt), SEEK_SET) == 0 &&
-            plat::WriteBytes(f.get(), &progress, sizeof progress) && (!sync || plat::FlushFile(f.get()));
+  bool ok = f && plat::WriteBytesAt(f.get(), kProgressAt, &progress, sizeof progress) &&
+            (!sync || plat::FlushFile(f.get()));
   if (f && !plat::CloseFile(f.release())) ok = false;
   if (!ok) PrintFileFailure("writing", path);
   return ok ? 1 : 0;
@@ -284,11 +289,8 @@ bool HeadersAsScanned(const std::string &name, const PackJournal &c, bool exact)
 }
 
 bool TextAsScanned(const std::string &name, const PackJournal &c) {
-  plat::UniqueFile f = OpenRead(name);
-  plat::FileIdentity id;
-  const JournalFile &old = c.file[kOldTextFile];
-  return f && plat::IdentifyStream(f.get(), id) && id.volume == old.Volume && id.file == old.Index &&
-         plat::FileLength(f.get()) == int64_t(old.Length);
+  int64_t length = -1;
+  return SameFile(name, c.file[kOldTextFile], &length) && length == int64_t(c.file[kOldTextFile].Length);
 }
 
 // ---------------------------------------------------------------- switching and undoing
@@ -412,8 +414,20 @@ int CompleteTextSwitch(const AreaFiles &files, const PackJournal &c) {
 int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
   waiting = false;
   KindNames t = TextNames(files);
-  Place oldAt = Where(t, c.file[kOldTextFile]);
+  int64_t formerLength = -1;
+  Place oldAt = Where(t, c.file[kOldTextFile], &formerLength);
   if (oldAt == kNowhere || oldAt == kLive) return 1;
+  // The usual case, told from the files' status alone: no header after the
+  // packed ones, and no byte in the former text file past what was taken.
+  {
+    plat::FileIdentity any;
+    int64_t liveLength = -1;
+    int64_t taken = c.progress.FixedLate ? int64_t(c.progress.LatePosition) : int64_t(c.lateTextStart);
+    if (plat::IdentifyFile(files.header, any, &liveLength) == 1 &&
+        liveLength < int64_t(c.file[kNewHeaderFile].Length) + kHeaderBytes &&
+        formerLength <= std::max(taken, int64_t(c.file[kOldTextFile].Length)))
+      return 1;
+  }
   plat::UniqueFile oldText = OpenRead(NameAt(t, oldAt));
   plat::UniqueFile liveHeader = OpenRead(files.header);
   if (!oldText || !liveHeader) return 1;
@@ -769,9 +783,7 @@ int DescribeFile(FILE *f, uint64_t length, JournalFile &file) {
   file.Volume = id.volume;
   file.Index = id.file;
   file.Length = length;
-  int64_t size = plat::FileLength(f);
-  if (size < 0) return 0;
-  std::vector<uint8_t> prefix(static_cast<size_t>(std::min<int64_t>(size, kJournalPrefix)));
+  std::vector<uint8_t> prefix(static_cast<size_t>(std::min<uint64_t>(length, kJournalPrefix)));
   if (!ReadAt(f, 0, prefix.data(), prefix.size()) || std::fseek(f, 0, SEEK_SET) != 0) return 0;
   file.PrefixLength = static_cast<uint32_t>(prefix.size());
   file.PrefixSum = Crc(prefix.data(), prefix.size());
@@ -808,6 +820,7 @@ plat::UniqueFile NewFile(const std::string &path) {
     // One that is gone, or on another volume, is passed over.
     if (!plat::RenameFileNoReplace(spare.name, path)) continue;
     MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
+    Taken.push_back(spare.id);
     plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
     plat::FileIdentity id;
     if (f && plat::IdentifyStream(f.get(), id) && id == spare.id && plat::FileLength(f.get()) == 0) return f;
@@ -885,8 +898,8 @@ int CompleteJournal(const AreaFiles &files, const PackJournal &content) {
   for (const auto &subject : content.attaches) body.insert(body.end(), subject.begin(), subject.end());
   Append(body, Crc(body.data(), body.size()));
   plat::UniqueFile journal(plat::OpenFile(files.journal, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
-  bool ok = journal && plat::FileLength(journal.get()) == kBodyAt && std::fseek(journal.get(), long(kBodyAt), SEEK_SET) == 0 &&
-            plat::WriteBytes(journal.get(), body.data(), body.size());
+  bool ok = journal && plat::FileLength(journal.get()) == kBodyAt &&
+            plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size());
   if (!ok && journal && errno == 0) errno = EIO;
   if (journal && !plat::CloseFile(journal.release())) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
@@ -983,12 +996,19 @@ int DeleteEmptiedFiles(size_t atLeast) {
   std::vector<EmptiedArea> areas;
   areas.swap(Emptied);
   Spares.clear();
+  std::vector<plat::FileIdentity> taken;
+  taken.swap(Taken);
   std::vector<std::string> directories;
   std::vector<bool> going(areas.size(), true);
   for (size_t i = 0; i < areas.size(); ++i) {
     const EmptiedArea &e = areas[i];
     KindNames h = HeaderNames(e.files), t = TextNames(e.files);
-    Place oldHeader = Where(h, e.oldHeader), oldText = Where(t, e.oldText);
+    // A spare taken as a new file is another area's now, not looked for.
+    auto where = [&](const KindNames &n, const JournalFile &file) {
+      bool moved = std::find(taken.begin(), taken.end(), plat::FileIdentity{file.Volume, file.Index}) != taken.end();
+      return moved ? kNowhere : Where(n, file);
+    };
+    Place oldHeader = where(h, e.oldHeader), oldText = where(t, e.oldText);
     if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), e.oldHeader, true)) ||
         (oldText > kLive && !DeleteFormer(NameAt(t, oldText), e.oldText, true)))
       going[i] = false;
