@@ -321,7 +321,8 @@ int DescribeLiveFiles(Area &a, FILE *header, int64_t headerLength) {
 // gets its journal begun.
 void PrepareArea(Area &a, int link, int cleanup) {
   int settled = RecoverArea(a.number);
-  if (!ExistFile(a.files.header) || !ExistFile(a.files.text)) {
+  int64_t headerSize = FileSize64(a.files.header);  // -1 without one
+  if (headerSize < 0 || !ExistFile(a.files.text)) {
     if (cleanup && settled) {
       // One of the two is missing; the other is a lone file.
       if (!plat::DeleteFileIfPresent(a.files.header)) PrintFileFailure("deleting", a.files.header);
@@ -333,7 +334,7 @@ void PrepareArea(Area &a, int link, int cleanup) {
     CountAsIs(a);
     return;
   }
-  int64_t records = FileSize64(a.files.header) / int64_t(sizeof(MessageHeader));
+  int64_t records = headerSize / int64_t(sizeof(MessageHeader));
   if (records <= 0) return;
   PasToC(a.record.AreaName, a.name);
   Trim(a.name);

@@ -799,36 +799,61 @@ plat::UniqueFile CreateNew(const std::string &path, plat::Share share) {
   return f;
 }
 
-// A new file of a packing, held while the journal records it: a spare moved
-// to its name (the journal exists already, so a run cut short right after
-// finds an empty file next to a journal that had not recorded it, and
-// deletes it), or a file created anew.
-plat::UniqueFile NewFile(const std::string &path) {
-  // An empty file under the name, with no journal of the area before ours,
-  // is what a power cut can leave of a spare moved there: it holds nothing.
-  // Names differing only in case may answer one after another.
+// Deletes the empty files that answer to the name: what a power cut can
+// leave of a spare moved there, with no journal of the area before ours.
+// Names differing only in case may answer one after another.
+void DeleteEmptyFiles(const std::string &path) {
   for (int round = 0; round < 64; ++round) {
     plat::UniqueFile there = OpenRead(path);
-    if (!there) break;
+    if (!there) return;
     bool empty = plat::FileLength(there.get()) == 0;
     there.reset();
-    if (!empty || !plat::DeleteFile(path)) break;
+    if (!empty || !plat::DeleteFile(path)) return;
   }
+}
+
+// A spare moved to the name, or a file created there; null with errno set,
+// and `nameTaken` when a file under the name stood in the way.
+plat::UniqueFile TryNewFile(const std::string &path, bool &nameTaken) {
+  nameTaken = false;
   while (!Spares.empty()) {
+    if (!plat::RenameFileNoReplace(Spares.back().name, path)) {
+      if (errno == EEXIST) {
+        nameTaken = true;  // the spare stays for the next new file
+        return nullptr;
+      }
+      Spares.pop_back();  // one that is gone, or on another volume, is passed over
+      continue;
+    }
     Spare spare = Spares.back();
     Spares.pop_back();
-    // One that is gone, or on another volume, is passed over.
-    if (!plat::RenameFileNoReplace(spare.name, path)) continue;
     MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
     Taken.push_back(spare.id);
     plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
     plat::FileIdentity id;
     if (f && plat::IdentifyStream(f.get(), id) && id == spare.id && plat::FileLength(f.get()) == 0) return f;
     if (f) errno = EEXIST;
-    PrintFileFailure("creating", path);
     return nullptr;
   }
-  return CreateNew(path, plat::Share::DenyWrite);
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::CreateNew, plat::Share::DenyWrite, plat::Mode::Binary));
+  nameTaken = !f && errno == EEXIST;
+  return f;
+}
+
+// A new file of a packing, held while the journal records it: a spare moved
+// to its name (the journal exists already, so a run cut short right after
+// finds an empty file next to a journal that had not recorded it, and
+// deletes it), or a file created anew.  Empty files in the way are deleted
+// first.
+plat::UniqueFile NewFile(const std::string &path) {
+  bool nameTaken = false;
+  plat::UniqueFile f = TryNewFile(path, nameTaken);
+  if (!f && nameTaken) {
+    DeleteEmptyFiles(path);
+    f = TryNewFile(path, nameTaken);
+  }
+  if (!f) PrintFileFailure("creating", path);
+  return f;
 }
 
 }  // namespace
