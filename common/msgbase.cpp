@@ -24,12 +24,13 @@ int MessageAreaInUse(const MessageRecord &r) {
 
 int HasNextReadPlace(uint16_t area) { return area >= 1 && area <= (Constant.MaxMsgAreas / 16) * 16 ? 1 : 0; }
 
+int64_t NextReadRecordBytes() { return int64_t(Constant.MaxMsgAreas / 16) * 34; }
+
 int64_t NextReadOffset(uint16_t user, uint16_t area) {
   if (!HasNextReadPlace(area)) return -1;
-  int64_t blocks = Constant.MaxMsgAreas / 16;
   // Streams seek with a long, 32 bits wide on some hosts: an offset beyond
   // it is refused rather than wrapped onto another user's record.
-  int64_t offset = (int64_t(user) * blocks + (area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
+  int64_t offset = int64_t(user) * NextReadRecordBytes() + ((area - 1) / 16) * 34 + ((area - 1) % 16) * 2 + 2;
   return offset <= LONG_MAX - 2 ? offset : -1;
 }
 

@@ -143,6 +143,9 @@ int HasNextReadPlace(uint16_t area);
 // Where in LASTCOMB.BBS that number lies, or -1 when the area has none (or
 // the offset is beyond what a stream can seek to on this host).
 int64_t NextReadOffset(uint16_t user, uint16_t area);
+// The bytes of one user's record: NextReadOffset(user + 1, area) is this much
+// past NextReadOffset(user, area) where both exist.
+int64_t NextReadRecordBytes();
 
 // Next-read number of user `user` in area `area` from LASTCOMB.BBS; 0 when it
 // cannot be read, and for areas that have no place in a user's record (those

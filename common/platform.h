@@ -311,6 +311,10 @@ int WriteBytes(FILE *f, const void *data, size_t size);
 // call where the host writes at an offset).  The stream's position is left
 // unspecified: seek before reading or writing it again.
 int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size);
+// Reads `size` bytes at an offset of the file (one call where the host
+// reads at an offset), leaving the stream's position as it was.  Returns 1
+// when all of them were read, 0 otherwise (errno set when reading failed).
+int ReadBytesAt(FILE *f, int64_t offset, void *into, size_t size);
 // Several runs of bytes written one after the other at the stream's
 // position, gathered into as few system calls as the host allows, and
 // handed to the system at once.  Returns 1 or 0.

@@ -16,6 +16,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -1001,6 +1002,26 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
   }
   // The stream goes on where the bytes ended, and knows it.
   return fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0 ? 1 : 0;
+}
+
+int ReadBytesAt(FILE *f, int64_t offset, void *into, size_t size) {
+  int fd = StreamFd(f);
+  if (fd < 0 || offset < 0) {
+    errno = fd < 0 ? EBADF : EINVAL;
+    return 0;
+  }
+  // Bytes the stream still holds for writing are the file's first.
+  if (__fpending(f) > 0 && std::fflush(f) != 0) return 0;
+  char *p = static_cast<char *>(into);
+  while (size > 0) {
+    ssize_t got = ::pread(fd, p, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 0;
+    p += got;
+    size -= static_cast<size_t>(got);
+    offset += got;
+  }
+  return 1;
 }
 
 int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {

@@ -314,6 +314,14 @@ int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
   return std::fflush(f) == 0;
 }
 
+int ReadBytesAt(FILE *f, int64_t offset, void *into, size_t size) {
+  __int64 was = _ftelli64(f);
+  if (was < 0 || _fseeki64(f, offset, SEEK_SET) != 0) return 0;
+  bool ok = std::fread(into, 1, size, f) == size;
+  if (_fseeki64(f, was, SEEK_SET) != 0) ok = false;
+  return ok ? 1 : 0;
+}
+
 int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
   for (size_t i = 0; i < count; ++i)
     if (!WriteBytesAt(f, pieces[i].offset, pieces[i].data, pieces[i].size)) return 0;

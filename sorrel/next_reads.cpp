@@ -42,7 +42,7 @@ int ReadNextReads(FILE *lastComb, const std::vector<uint16_t> &areas, uint32_t u
   values.assign(size_t(users) * areas.size(), 0);
   if (users == 0 || areas.empty()) return 1;
   // Where each area's number lies within a user's record.
-  int64_t record = NextReadOffset(1, 1) - NextReadOffset(0, 1);
+  int64_t record = NextReadRecordBytes();
   std::vector<int64_t> within(areas.size(), -1);
   int64_t lo = INT64_MAX, hi = -1;
   for (size_t i = 0; i < areas.size(); ++i) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "crc32.h"
@@ -65,11 +66,10 @@ plat::UniqueFile OpenRead(const std::string &path) {
   return plat::UniqueFile(plat::OpenFile(path, plat::Access::Read, plat::Share::DenyNone, plat::Mode::Binary));
 }
 
-// Reads `size` bytes at `offset`; false when the file holds fewer.
+// Reads `size` bytes at `offset`; false when the file holds fewer.  The
+// stream's position is left as it was.
 bool ReadAt(FILE *f, int64_t offset, void *into, size_t size) {
-  if (size == 0) return true;
-  if (offset < 0 || int64_t(long(offset)) != offset || std::fseek(f, long(offset), SEEK_SET) != 0) return false;
-  return std::fread(into, 1, size, f) == size;
+  return size == 0 || plat::ReadBytesAt(f, offset, into, size) == 1;
 }
 
 // ---------------------------------------------------------------- identities
@@ -562,21 +562,38 @@ int ApplyNextReads(std::vector<Finishing *> &areas) {
   uint32_t lastUser = 0;
   for (Finishing *f : areas)
     if (!f->c->nextReads.empty()) lastUser = std::max<uint32_t>(lastUser, f->c->nextReads.back().User);
-  std::vector<size_t> next(areas.size(), 0);
+  const size_t n = areas.size();
+  std::vector<int64_t> within(n);  // where each area's number lies in user 0's record
+  for (size_t i = 0; i < n; ++i) within[i] = NextReadOffset(0, areas[i]->c->area);
+  const int64_t record = NextReadRecordBytes();
+  std::vector<size_t> next(n, 0);
+  // The first change of each user at hand in each area's list, found in one
+  // pass over each list rather than by a look into every list for every
+  // user.
+  std::vector<const NextReadChange *> slot;
   std::vector<NextReadWrite> writes;
   bool ok = hLastComb != nullptr;
   for (uint32_t first = 0; ok && first <= lastUser; first += kUsersAtOnce) {
+    uint32_t count = std::min<uint32_t>(kUsersAtOnce, lastUser + 1 - first);
+    slot.assign(size_t(count) * n, nullptr);
+    for (size_t i = 0; i < n; ++i) {
+      const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
+      for (; next[i] < changes.size() && changes[next[i]].User < first + count; ++next[i]) {
+        const NextReadChange *&at = slot[size_t(changes[next[i]].User - first) * n + i];
+        if (!at) at = &changes[next[i]];
+      }
+    }
     writes.clear();
     // User by user, area by area: in the order of the file when the areas
     // come in order of number, as a run's do.
-    for (uint32_t user = first; user < first + kUsersAtOnce; ++user)
-      for (size_t i = 0; i < areas.size(); ++i) {
-        const std::vector<NextReadChange> &changes = areas[i]->c->nextReads;
-        for (; next[i] < changes.size() && changes[next[i]].User <= user; ++next[i]) {
-          const NextReadChange &change = changes[next[i]];
-          int64_t at = NextReadOffset(change.User, areas[i]->c->area);
-          if (at >= 0) writes.push_back({at, change.Old, change.New});
-        }
+    for (uint32_t k = 0; k < count; ++k)
+      for (size_t i = 0; i < n; ++i) {
+        const NextReadChange *change = slot[size_t(k) * n + i];
+        if (!change || within[i] < 0) continue;
+        int64_t at = int64_t(first + k) * record + within[i];
+        if (at > LONG_MAX - 2) continue;  // as NextReadOffset refuses it
+        const NextReadChange *end = areas[i]->c->nextReads.data() + areas[i]->c->nextReads.size();
+        for (; change != end && change->User == first + k; ++change) writes.push_back({at, change->Old, change->New});
       }
     if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
   }
@@ -784,7 +801,7 @@ int DescribeFile(FILE *f, uint64_t length, JournalFile &file) {
   file.Index = id.file;
   file.Length = length;
   std::vector<uint8_t> prefix(static_cast<size_t>(std::min<uint64_t>(length, kJournalPrefix)));
-  if (!ReadAt(f, 0, prefix.data(), prefix.size()) || std::fseek(f, 0, SEEK_SET) != 0) return 0;
+  if (!ReadAt(f, 0, prefix.data(), prefix.size())) return 0;
   file.PrefixLength = static_cast<uint32_t>(prefix.size());
   file.PrefixSum = Crc(prefix.data(), prefix.size());
   return 1;

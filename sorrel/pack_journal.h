@@ -148,8 +148,8 @@ inline constexpr uint64_t kHeaderSumStart = 0x243F6A8885A308D3ull;
 uint64_t HeaderSum(const MessageHeader &header, uint64_t sum);
 
 // A file's identity and the checksum of its first bytes (as many as
-// `length`, up to kJournalPrefix), read through an open stream (which is
-// left at its start).  `length` is stored as given.
+// `length`, up to kJournalPrefix), read through an open stream (whose
+// position is left as it was).  `length` is stored as given.
 int DescribeFile(FILE *f, uint64_t length, JournalFile &file);
 
 // Step 1 without its sync: creates the pending journal and, unless the area

@@ -118,6 +118,13 @@ TEST(Platform, GatheredAndPositionedWritesLandWhereTheStreamStands) {
     expected.replace(size_t(p.offset), p.size, static_cast<const char *>(p.data), p.size);
   }
   ASSERT_EQ(plat::WriteScattered(f.get(), pieces.data(), pieces.size()), 1);
+  // Positioned reads see what was written, and leave the stream where it was.
+  char back[4] = {};
+  ASSERT_EQ(std::fseek(f.get(), 3, SEEK_SET), 0);
+  ASSERT_EQ(plat::ReadBytesAt(f.get(), int64_t(expected.size()) - 4, back, 4), 1);
+  EXPECT_EQ(std::string(back, 4), expected.substr(expected.size() - 4));
+  EXPECT_EQ(plat::ReadBytesAt(f.get(), int64_t(expected.size()) - 2, back, 4), 0) << "fewer bytes than asked";
+  EXPECT_EQ(std::ftell(f.get()), 3);
   EXPECT_EQ(plat::CloseFile(f.release()), 1);
   EXPECT_EQ(vt::ReadFile(dir / "RUNS.BIN"), expected);
 }
