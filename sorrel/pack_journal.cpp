@@ -786,12 +786,22 @@ PackOutcome Undo(const AreaFiles &files, const PackJournal &c) {
 void PrintFileFailure(const char *action, const std::string &path) { ReportFileFailure(errno, action, path); }
 
 uint64_t HeaderSum(const MessageHeader &header, uint64_t sum) {
+  // Eight bytes a step, the last step over the bytes left (zero-filled).
   const uint8_t *p = reinterpret_cast<const uint8_t *>(&header);
-  for (size_t i = 0; i < sizeof header; i += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, p + i, std::min<size_t>(8, sizeof header - i));
+  constexpr size_t kWhole = sizeof header / 8, kLeft = sizeof header % 8;
+  auto step = [&sum](uint64_t word) {
     sum = (sum ^ word) * 0x9E3779B97F4A7C15ull;
     sum ^= sum >> 29;
+  };
+  for (size_t i = 0; i < kWhole; ++i) {
+    uint64_t word;
+    std::memcpy(&word, p + 8 * i, 8);
+    step(word);
+  }
+  if constexpr (kLeft != 0) {
+    uint64_t word = 0;
+    std::memcpy(&word, p + 8 * kWhole, kLeft);
+    step(word);
   }
   return sum;
 }
