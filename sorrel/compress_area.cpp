@@ -177,13 +177,16 @@ void Abandon(Area &a) {
 // The scan: delete flags, links after the range check, text lengths, keys.
 // Returns 0 when the header file could not be read whole.
 int Scan(Area &a, FILE *header, const PackRules &rules, int link, bool &needPack, int64_t &keptBytes) {
-  uint64_t sum = kHeaderSumStart, textEnd = 0;
+  // Journals of this version take the checksum over four chains.
+  a.content.flags |= kJournalLaneSums;
+  HeaderChecksum sum(a.content.flags);
+  uint64_t textEnd = 0;
   std::vector<MessageHeader> piece;
   uint32_t done = ForEachHeaderPiece(header, a.total, piece, [&](const MessageHeader *h, size_t got, uint32_t first) {
+    sum.Add(h, got);
     for (size_t k = 0; k < got; ++k) {
       uint32_t i = first + static_cast<uint32_t>(k);
       LinkEntry &e = a.links[i];
-      sum = HeaderSum(h[k], sum);
       textEnd = std::max<uint64_t>(textEnd, uint64_t(h[k].TextStart) + uint64_t(h[k].TextLength > 0 ? h[k].TextLength : 0));
       if (WantsFastMail(h[k], a.record, 1)) a.asIs.push_back(FastRecord(h[k], a.number, uint16_t(i + 1)));
       PackCause cause;
@@ -196,7 +199,7 @@ int Scan(Area &a, FILE *header, const PackRules &rules, int link, bool &needPack
     }
     return true;
   });
-  a.content.oldHeaderSum = sum;
+  a.content.oldHeaderSum = sum.Value();
   // Bytes after the last text a header names belong to no scanned message:
   // a post may be in the middle of being written there.
   a.content.lateTextStart = std::min<uint64_t>(textEnd, a.content.file[kOldTextFile].Length);
@@ -395,7 +398,7 @@ void PrepareArea(Area &a, int link, int cleanup) {
   a.content.keptCount = a.kept;
   if (a.kept == 0) {
     a.plan = Plan::Empty;
-    a.content.flags = kJournalNoNewFiles;
+    a.content.flags |= kJournalNoNewFiles;
     CollectAttaches(a, header.get());
     a.links = {};
     a.pack = {};

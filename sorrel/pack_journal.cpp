@@ -278,14 +278,14 @@ bool HeadersAsScanned(const std::string &name, const PackJournal &c, bool exact)
   int64_t length = plat::FileLength(f.get());
   if (exact ? length != int64_t(old.Length) : length < int64_t(old.Length)) return false;
   std::vector<MessageHeader> piece(std::min<size_t>(kHeaderChunk, c.oldCount));
-  uint64_t sum = kHeaderSumStart;
+  HeaderChecksum sum(c.flags);
   for (uint32_t done = 0; done < c.oldCount;) {
     size_t want = std::min<size_t>(kHeaderChunk, c.oldCount - done);
     if (std::fread(piece.data(), sizeof(MessageHeader), want, f.get()) != want) return false;
-    for (size_t k = 0; k < want; ++k) sum = HeaderSum(piece[k], sum);
+    sum.Add(piece.data(), want);
     done += static_cast<uint32_t>(want);
   }
-  return sum == c.oldHeaderSum;
+  return sum.Value() == c.oldHeaderSum;
 }
 
 bool TextAsScanned(const std::string &name, const PackJournal &c) {
@@ -785,25 +785,68 @@ PackOutcome Undo(const AreaFiles &files, const PackJournal &c) {
 
 void PrintFileFailure(const char *action, const std::string &path) { ReportFileFailure(errno, action, path); }
 
+namespace {
+constexpr uint64_t kSumFactor = 0x9E3779B97F4A7C15ull;
+// A header is 23 whole words and two bytes left, taken as a 24th word.
+constexpr size_t kWholeWords = sizeof(MessageHeader) / 8;
+static_assert(kWholeWords == 23 && sizeof(MessageHeader) % 8 == 2);
+
+inline uint64_t SumStep(uint64_t sum, uint64_t word) {
+  sum = (sum ^ word) * kSumFactor;
+  return sum ^ (sum >> 29);
+}
+
+inline uint64_t WholeWord(const uint8_t *p, size_t i) {
+  uint64_t word;
+  std::memcpy(&word, p + 8 * i, 8);
+  return word;
+}
+
+inline uint64_t LastWord(const uint8_t *p) {
+  uint64_t word = 0;
+  std::memcpy(&word, p + 8 * kWholeWords, sizeof(MessageHeader) % 8);
+  return word;
+}
+}  // namespace
+
 uint64_t HeaderSum(const MessageHeader &header, uint64_t sum) {
-  // Eight bytes a step, the last step over the bytes left (zero-filled).
   const uint8_t *p = reinterpret_cast<const uint8_t *>(&header);
-  constexpr size_t kWhole = sizeof header / 8, kLeft = sizeof header % 8;
-  auto step = [&sum](uint64_t word) {
-    sum = (sum ^ word) * 0x9E3779B97F4A7C15ull;
-    sum ^= sum >> 29;
-  };
-  for (size_t i = 0; i < kWhole; ++i) {
-    uint64_t word;
-    std::memcpy(&word, p + 8 * i, 8);
-    step(word);
+  for (size_t i = 0; i < kWholeWords; ++i) sum = SumStep(sum, WholeWord(p, i));
+  return SumStep(sum, LastWord(p));
+}
+
+HeaderChecksum::HeaderChecksum(uint16_t journalFlags) : lanes_((journalFlags & kJournalLaneSums) != 0) {
+  for (size_t k = 0; k < 4; ++k) chain_[k] = kHeaderSumStart + k * kSumFactor;
+}
+
+void HeaderChecksum::Add(const MessageHeader *headers, size_t count) {
+  if (!lanes_) {
+    for (size_t h = 0; h < count; ++h) chain_[0] = HeaderSum(headers[h], chain_[0]);
+    return;
   }
-  if constexpr (kLeft != 0) {
-    uint64_t word = 0;
-    std::memcpy(&word, p + 8 * kWhole, kLeft);
-    step(word);
+  uint64_t a = chain_[0], b = chain_[1], c = chain_[2], d = chain_[3];
+  for (size_t h = 0; h < count; ++h) {
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(&headers[h]);
+    for (size_t i = 0; i < 20; i += 4) {
+      a = SumStep(a, WholeWord(p, i));
+      b = SumStep(b, WholeWord(p, i + 1));
+      c = SumStep(c, WholeWord(p, i + 2));
+      d = SumStep(d, WholeWord(p, i + 3));
+    }
+    a = SumStep(a, WholeWord(p, 20));
+    b = SumStep(b, WholeWord(p, 21));
+    c = SumStep(c, WholeWord(p, 22));
+    d = SumStep(d, LastWord(p));
   }
-  return sum;
+  chain_[0] = a;
+  chain_[1] = b;
+  chain_[2] = c;
+  chain_[3] = d;
+}
+
+uint64_t HeaderChecksum::Value() const {
+  if (!lanes_) return chain_[0];
+  return SumStep(SumStep(SumStep(chain_[0], chain_[1]), chain_[2]), chain_[3]);
 }
 
 int DescribeFile(FILE *f, uint64_t length, JournalFile &file) {

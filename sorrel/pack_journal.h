@@ -97,7 +97,7 @@ struct PackJournalHead {
   uint32_t NextReads;
   uint32_t Attaches;
   uint64_t LateTextStart;  // where the former text file holds texts no scanned header names
-  uint64_t OldHeaderSum;   // HeaderSum over the scanned headers
+  uint64_t OldHeaderSum;   // HeaderChecksum of the scanned headers
   JournalFile File[4];
 };
 struct NextReadChange {
@@ -125,6 +125,9 @@ static_assert(sizeof(NextReadChange) == 6);
 
 // The area keeps no message: the live files are only moved aside.
 inline constexpr uint16_t kJournalNoNewFiles = 0x0001;
+// OldHeaderSum is taken over four chains (HeaderChecksum); a journal without
+// this flag, written by an earlier version, holds the single chain's sum.
+inline constexpr uint16_t kJournalLaneSums = 0x0002;
 
 inline constexpr char kJournalSignature[16] = {'V', 'L', 'M', ' ', 'S', 'O', 'R', 'R',
                                                'E', 'L', ' ', 'P', 'A', 'C', 'K', '\x1B'};
@@ -142,10 +145,26 @@ struct PackJournal {
   JournalProgress progress = {};
 };
 
-// Checksum of headers, one at a time from `sum` (start with kHeaderSumStart),
-// so that it never depends on how they were read.
+// The single chain: headers one at a time from `sum` (start with
+// kHeaderSumStart), eight bytes a step.
 inline constexpr uint64_t kHeaderSumStart = 0x243F6A8885A308D3ull;
 uint64_t HeaderSum(const MessageHeader &header, uint64_t sum);
+
+// The checksum of headers a journal records, taken in the order of the file
+// whatever the pieces they are read in: four chains, each header's eight-byte
+// words dealt to them in turn (its last, two bytes, zero-filled) and the
+// chains joined at the end, so that a step need not wait for the one
+// before.  Journals without kJournalLaneSums hold the single chain's sum.
+class HeaderChecksum {
+ public:
+  explicit HeaderChecksum(uint16_t journalFlags);
+  void Add(const MessageHeader *headers, size_t count);
+  uint64_t Value() const;
+
+ private:
+  bool lanes_;
+  uint64_t chain_[4];
+};
 
 // A file's identity and the checksum of its first bytes (as many as
 // `length`, up to kJournalPrefix), read through an open stream (whose

@@ -19,21 +19,19 @@ inline uint32_t JournalCrc(const char *p, size_t n) {
   return crc;
 }
 
-// The journal's bytes with every identity it names passed through `map`;
-// a part whose checksum is already wrong (a journal cut short) is left as
-// it is.
-inline std::string RewriteJournalIdentities(std::string j, const std::function<void(JournalFile &)> &map) {
+// The journal's bytes with its record of the files and, once it is
+// complete, its head passed through the given changes, its checksums kept
+// valid; a part whose checksum is already wrong (a journal cut short) is
+// left as it is.
+inline std::string RewriteJournal(std::string j, const std::function<void(JournalFiles &)> &changeFiles,
+                                  const std::function<void(PackJournalHead &)> &changeHead) {
   constexpr size_t kFilesAt = sizeof kJournalSignature + sizeof(JournalProgress);
   constexpr size_t kBodyAt = kFilesAt + sizeof(JournalFiles);
-  auto rewrite = [&](JournalFile (&files)[4]) {
-    for (JournalFile &file : files)
-      if (file.Volume || file.Index) map(file);
-  };
   if (j.size() >= kBodyAt) {
     JournalFiles files;
     std::memcpy(&files, &j[kFilesAt], sizeof files);
     if (JournalCrc(&j[kFilesAt], offsetof(JournalFiles, Sum)) == files.Sum) {
-      rewrite(files.File);
+      changeFiles(files);
       std::memcpy(&j[kFilesAt], &files, sizeof files);
       files.Sum = JournalCrc(&j[kFilesAt], offsetof(JournalFiles, Sum));
       std::memcpy(&j[kFilesAt], &files, sizeof files);
@@ -46,13 +44,23 @@ inline std::string RewriteJournalIdentities(std::string j, const std::function<v
     if (JournalCrc(&j[kBodyAt], body) == stored) {
       PackJournalHead head;
       std::memcpy(&head, &j[kBodyAt], sizeof head);
-      rewrite(head.File);
+      changeHead(head);
       std::memcpy(&j[kBodyAt], &head, sizeof head);
       stored = JournalCrc(&j[kBodyAt], body);
       std::memcpy(&j[j.size() - 4], &stored, 4);
     }
   }
   return j;
+}
+
+// The journal's bytes with every identity it names passed through `map`.
+inline std::string RewriteJournalIdentities(const std::string &j, const std::function<void(JournalFile &)> &map) {
+  auto rewrite = [&](JournalFile (&files)[4]) {
+    for (JournalFile &file : files)
+      if (file.Volume || file.Index) map(file);
+  };
+  return RewriteJournal(
+      j, [&](JournalFiles &files) { rewrite(files.File); }, [&](PackJournalHead &head) { rewrite(head.File); });
 }
 
 inline bool IsJournalName(const std::string &path) {
