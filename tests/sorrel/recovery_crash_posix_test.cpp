@@ -71,15 +71,29 @@ std::string JournalIn(const st::Snapshot &s) {
   return "";
 }
 
-TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
-  st::Board b;
-  st::Build(b, 2);
-  st::Snapshot initial = st::Files(b);
+// The board of two areas, its files before and after one undisturbed run,
+// and how many operations that run made.
+struct Baseline {
+  st::Snapshot initial, once;
   long operations = 0;
-  plat::SetOperationHook([&](long n, const char *, const std::string &) { operations = n; });
+};
+
+Baseline RunOnce(st::Board &b) {
+  Baseline base;
+  st::Build(b, 2);
+  base.initial = st::Files(b);
+  plat::SetOperationHook([&](long n, const char *, const std::string &) { base.operations = n; });
   st::RunHere(b, kArgs);
   plat::SetOperationHook(nullptr);
-  st::Snapshot once = st::Files(b);
+  base.once = st::Files(b);
+  return base;
+}
+
+TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
+  st::Board b;
+  Baseline base = RunOnce(b);
+  st::Snapshot &initial = base.initial, &once = base.once;
+  const long operations = base.operations;
 
   long crashes = 0, seconds = 0;
   for (long first = 1; first <= operations; ++first) {
@@ -131,13 +145,9 @@ TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
 // or the sum was never looked at.
 TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
   st::Board b;
-  st::Build(b, 2);
-  st::Snapshot initial = st::Files(b);
-  long operations = 0;
-  plat::SetOperationHook([&](long n, const char *, const std::string &) { operations = n; });
-  st::RunHere(b, kArgs);
-  plat::SetOperationHook(nullptr);
-  st::Snapshot once = st::Files(b);
+  Baseline base = RunOnce(b);
+  st::Snapshot &initial = base.initial, &once = base.once;
+  const long operations = base.operations;
 
   long converted = 0, noticed = 0;
   for (long first = 1; first <= operations; ++first) {
