@@ -417,22 +417,20 @@ int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
   int64_t formerLength = -1;
   Place oldAt = Where(t, c.file[kOldTextFile], &formerLength);
   if (oldAt == kNowhere || oldAt == kLive) return 1;
+  const int64_t start = int64_t(c.file[kNewHeaderFile].Length);  // the packed headers end here
+  const int64_t scannedEnd = int64_t(c.file[kOldTextFile].Length);
+  int64_t pos = c.progress.FixedLate ? int64_t(c.progress.LatePosition) : int64_t(c.lateTextStart);
   // The usual case, told from the files' status alone: no header after the
   // packed ones, and no byte in the former text file past what was taken.
-  {
-    plat::FileIdentity any;
-    int64_t liveLength = -1;
-    int64_t taken = c.progress.FixedLate ? int64_t(c.progress.LatePosition) : int64_t(c.lateTextStart);
-    if (plat::IdentifyFile(files.header, any, &liveLength) == 1 &&
-        liveLength < int64_t(c.file[kNewHeaderFile].Length) + kHeaderBytes &&
-        formerLength <= std::max(taken, int64_t(c.file[kOldTextFile].Length)))
-      return 1;
-  }
+  plat::FileIdentity any;
+  int64_t liveLength = -1;
+  if (plat::IdentifyFile(files.header, any, &liveLength) == 1 && liveLength < start + kHeaderBytes &&
+      formerLength <= std::max(pos, scannedEnd))
+    return 1;
   plat::UniqueFile oldText = OpenRead(NameAt(t, oldAt));
   plat::UniqueFile liveHeader = OpenRead(files.header);
   if (!oldText || !liveHeader) return 1;
   int64_t oldLength = plat::FileLength(oldText.get());
-  int64_t start = int64_t(c.file[kNewHeaderFile].Length);
   int64_t headerLength = plat::FileLength(liveHeader.get());
   std::vector<MessageHeader> late;
   if (headerLength >= start + kHeaderBytes) {
@@ -441,8 +439,6 @@ int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
   }
   liveHeader.reset();
 
-  const int64_t scannedEnd = int64_t(c.file[kOldTextFile].Length);
-  int64_t pos = c.progress.FixedLate ? int64_t(c.progress.LatePosition) : int64_t(c.lateTextStart);
   size_t i = c.progress.FixedLate;
   plat::UniqueFile liveText, header;
   bool ok = true;

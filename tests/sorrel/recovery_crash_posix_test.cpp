@@ -89,19 +89,26 @@ Baseline RunOnce(st::Board &b) {
   return base;
 }
 
+// The board as each first crash point of the undisturbed run leaves it,
+// handed to `use(first, crashed)`; stops at the first fatal failure.
+template <typename Use>
+void ForEachCrash(st::Board &b, const Baseline &base, Use use) {
+  for (long first = 1; first <= base.operations && !::testing::Test::HasFatalFailure(); ++first) {
+    st::Restore(b, base.initial);
+    ASSERT_EQ(RunForked(b, first, plat::FaultAction::FaultExit), 86);
+    use(first, Take(b));
+  }
+}
+
 TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
   st::Board b;
   Baseline base = RunOnce(b);
-  st::Snapshot &initial = base.initial, &once = base.once;
-  const long operations = base.operations;
+  const st::Snapshot &once = base.once;
 
   long crashes = 0, seconds = 0;
-  for (long first = 1; first <= operations; ++first) {
-    st::Restore(b, initial);
-    ASSERT_EQ(RunForked(b, first, plat::FaultAction::FaultExit), 86);
-    State crashed = Take(b);
+  ForEachCrash(b, base, [&](long first, const State &crashed) {
     std::string journal = JournalIn(crashed.files);
-    if (journal.empty()) continue;
+    if (journal.empty()) return;
     ++crashes;
     // The recovering run's operations from the first one after the run's
     // common start (log, fast mail and next-read files opened) up to the
@@ -131,7 +138,7 @@ TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
         ++seconds;
       }
     }
-  }
+  });
   EXPECT_GT(crashes, 30);
   std::printf("%ld first crash points left a journal; %ld second faults while recovering\n", crashes, seconds);
 }
@@ -146,17 +153,13 @@ TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
 TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
   st::Board b;
   Baseline base = RunOnce(b);
-  st::Snapshot &initial = base.initial, &once = base.once;
-  const long operations = base.operations;
+  const st::Snapshot &once = base.once;
 
   long converted = 0, noticed = 0;
-  for (long first = 1; first <= operations; ++first) {
-    st::Restore(b, initial);
-    ASSERT_EQ(RunForked(b, first, plat::FaultAction::FaultExit), 86);
-    State crashed = Take(b);
+  ForEachCrash(b, base, [&](long first, const State &crashed) {
     for (const auto &[name, bytes] : crashed.files) {
       if (!st::IsJournalName(name)) continue;
-      const std::string &scanned = initial[name.substr(0, name.size() - 4) + ".BBS"];
+      const std::string &scanned = base.initial.at(name.substr(0, name.size() - 4) + ".BBS");
       for (bool wrong : {false, true}) {
         SCOPED_TRACE("first crash at " + std::to_string(first) + (wrong ? ", wrong sum" : ""));
         WriteBack(b, crashed);
@@ -186,7 +189,7 @@ TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
         }
       }
     }
-  }
+  });
   EXPECT_GT(converted, 10);
   EXPECT_GT(noticed, 0);
   std::printf("%ld journals settled with the single chain's sum; a wrong one noticed %ld times\n", converted, noticed);
