@@ -165,6 +165,15 @@ std::vector<std::string> MovedFrom;
 // The spares moved to be new files since the emptied files were last
 // deleted: none of them is under its former area's names any more.
 std::vector<plat::FileIdentity> Taken;
+// Finished journals of this run, each ready to become a later area's
+// journal: moving one and writing over it costs the file system far less
+// than deleting it (its blocks freed one by one) and creating another.
+// A journal whose content names another area is never taken for that
+// area's (ReadJournalFile), so no name of it is ever mistaken.
+std::vector<Spare> JournalSpares;
+// The names journals were moved from to be other areas' journals: not
+// deleted at the end (one file may serve several areas in turn).
+std::vector<std::string> TakenJournals;
 
 // Empties a former file of the journal's: its identity and its first bytes
 // (one that is not is left alone).  An emptied file joins the spares.
@@ -200,6 +209,7 @@ enum class Stage {
   Early,     // begun: new files may exist but are not recorded
   Files,     // the new files are recorded, their content is not complete
   Complete,  // everything recorded: the switch may have begun
+  Elsewhere, // the journal of another area, under this area's name
 };
 
 Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
@@ -219,7 +229,10 @@ Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
   std::memcpy(&c.progress, bytes.data() + kProgressAt, sizeof c.progress);
   JournalFiles recorded;
   std::memcpy(&recorded, bytes.data() + kFilesAt, sizeof recorded);
-  if (recorded.Area != area || Crc(&recorded, offsetof(JournalFiles, Sum)) != recorded.Sum) return Stage::Early;
+  if (Crc(&recorded, offsetof(JournalFiles, Sum)) != recorded.Sum) return Stage::Early;
+  // A finished journal moved to be another area's, before or after that
+  // area's first bytes reached it.
+  if (recorded.Area != area) return Stage::Elsewhere;
   c.area = recorded.Area;
   c.flags = recorded.Flags;
   std::memcpy(c.file, recorded.File, sizeof c.file);
@@ -542,6 +555,8 @@ struct Finishing {
   bool attachesGone = true;
   bool emptying = false;  // the former files are emptied now, deleted at the end of the run
   int oldHeader = -1, oldText = -1;  // Place of the former files once they are checked
+  bool journalSpare = false;  // the journal may become a later area's once the emptied files are synced
+  plat::FileIdentity journalId{};
 };
 
 // Writes the next-read changes of the journals where LASTCOMB.BBS still
@@ -701,8 +716,10 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
       if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
           (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
         f.going = false;
-      else if (f.attachesGone)
+      else if (f.attachesGone) {
+        f.journalSpare = plat::IdentifyFile(files.committed, f.journalId) == 1;
         Emptied.push_back({files, c.file[kOldHeaderFile], c.file[kOldTextFile]});
+      }
       continue;
     }
     bool emptied = c.progress.FormerEmptied != 0;
@@ -731,7 +748,12 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
       ReportFailure(f.files->committed + " is kept for attachments still to be deleted\n");
       f.going = false;
     }
-    if (f.going && f.emptying) continue;  // finished at the end of the run
+    if (f.going && f.emptying) {
+      // Finished at the end of the run; its journal, now that the former
+      // files are empty on disk, may become a later area's.
+      if (synced && f.journalSpare) JournalSpares.push_back({f.files->committed, f.journalId});
+      continue;
+    }
     if (f.going && !synced) f.going = false;
     if (f.going && !plat::DeleteFile(f.files->committed)) {
       PrintFileFailure("deleting", f.files->committed);
@@ -768,6 +790,23 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
   if (plat::DeleteFile(files.journal)) return 1;
   PrintFileFailure("deleting", files.journal);
   return 0;
+}
+
+// Deletes the empty files under the area's .NEW and .OLD names when no
+// journal names them: former files emptied by a run, whose journal moved
+// on to another area before a power cut, or spares moved to the names of
+// an area whose journal had not yet reached the disk.  They hold nothing.
+int DropEmptyLeftovers(const AreaFiles &files) {
+  for (const std::string *name : {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText}) {
+    plat::FileIdentity id;
+    int64_t length = -1;
+    if (plat::IdentifyFile(*name, id, &length) != 1 || length != 0) continue;
+    if (!plat::DeleteFile(*name)) {
+      PrintFileFailure("deleting", *name);
+      return 0;
+    }
+  }
+  return 1;
 }
 
 // Undoes whatever part of the switch is done, then steps 1 and 2.
@@ -908,6 +947,32 @@ plat::UniqueFile TryNewFile(const std::string &path, bool &nameTaken) {
   return f;
 }
 
+// The journal of a packing, open for writing at its start: a finished
+// journal of an earlier area moved to its name (never over another file)
+// and written over, or a file created anew.  Until the new first bytes
+// reach the disk, the moved journal still names its former area, which
+// the next run tells apart (ReadJournalFile).
+plat::UniqueFile NewJournal(const std::string &path) {
+  while (!JournalSpares.empty()) {
+    Spare spare = JournalSpares.back();
+    if (!plat::RenameFileNoReplace(spare.name, path)) {
+      if (errno == EEXIST) break;  // the name is taken: creating fails alike
+      JournalSpares.pop_back();
+      continue;
+    }
+    JournalSpares.pop_back();
+    MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
+    TakenJournals.push_back(spare.name);
+    plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
+    plat::FileIdentity id;
+    if (f && plat::IdentifyStream(f.get(), id) && id == spare.id) return f;
+    if (f) errno = EEXIST;
+    PrintFileFailure("creating", path);
+    return nullptr;
+  }
+  return CreateNew(path, plat::Share::Exclusive);
+}
+
 // A new file of a packing, held while the journal records it: a spare moved
 // to its name (the journal exists already, so a run cut short right after
 // finds an empty file next to a journal that had not recorded it, and
@@ -927,10 +992,12 @@ plat::UniqueFile NewFile(const std::string &path) {
 }  // namespace
 
 int StartJournal(const AreaFiles &files, PackJournal &content) {
-  plat::UniqueFile journal = CreateNew(files.journal, plat::Share::Exclusive);
+  plat::UniqueFile journal = NewJournal(files.journal);
   if (!journal) return 0;
   // Signature and progress stay in the stream's buffer until the files
-  // follow: an empty journal is recognised as ours just as well.
+  // follow: an empty journal is recognised as ours just as well, and so is
+  // a moved one (its record names another area) until they are written
+  // over its first bytes in one write.
   JournalProgress progress{};
   bool ok = plat::WriteBytes(journal.get(), kJournalSignature, sizeof kJournalSignature) &&
             plat::WriteBytes(journal.get(), &progress, sizeof progress);
@@ -991,8 +1058,13 @@ int CompleteJournal(const AreaFiles &files, const PackJournal &content) {
   for (const auto &subject : content.attaches) body.insert(body.end(), subject.begin(), subject.end());
   Append(body, Crc(body.data(), body.size()));
   plat::UniqueFile journal(plat::OpenFile(files.journal, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
-  bool ok = journal && plat::FileLength(journal.get()) == kBodyAt &&
-            plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size());
+  // A journal moved from another area holds that area's body still: written
+  // over, then cut to the length of ours (a journal whose length is not
+  // its body's is not complete).
+  int64_t length = journal ? plat::FileLength(journal.get()) : -1;
+  int64_t end = kBodyAt + int64_t(body.size());
+  bool ok = length >= kBodyAt && plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size()) &&
+            (length <= end || plat::TruncateFile(journal.get(), end));
   if (!ok && journal && errno == 0) errno = EIO;
   if (journal && !plat::CloseFile(journal.release())) ok = false;
   if (!ok) PrintFileFailure("writing", files.journal);
@@ -1089,8 +1161,11 @@ int DeleteEmptiedFiles(size_t atLeast) {
   std::vector<EmptiedArea> areas;
   areas.swap(Emptied);
   Spares.clear();
+  JournalSpares.clear();
   std::vector<plat::FileIdentity> taken;
+  std::vector<std::string> takenJournals;
   taken.swap(Taken);
+  takenJournals.swap(TakenJournals);
   std::vector<std::string> directories;
   std::vector<bool> going(areas.size(), true);
   for (size_t i = 0; i < areas.size(); ++i) {
@@ -1111,7 +1186,8 @@ int DeleteEmptiedFiles(size_t atLeast) {
   // The journals go only once the deletions of the files they name are on disk.
   bool ok = directories.empty() || SyncAll({}, directories);
   for (size_t i = 0; ok && i < areas.size(); ++i) {
-    if (!going[i]) continue;
+    if (!going[i] || std::find(takenJournals.begin(), takenJournals.end(), areas[i].files.committed) != takenJournals.end())
+      continue;
     if (!plat::DeleteFile(areas[i].files.committed)) {
       PrintFileFailure("deleting", areas[i].files.committed);
       going[i] = false;
@@ -1128,6 +1204,15 @@ int RecoverOnce(uint16_t area, bool &found) {
   AreaFiles files = GetAreaFiles(area);
   PackJournal c;
   Stage stage = ReadJournalFile(files.committed, area, c);
+  if (stage == Stage::Elsewhere) {
+    // A name the journal kept when it moved to another area: the move had
+    // not reached the disk in this directory when the run stopped, and the
+    // file is that area's now.  The area's former files, emptied before
+    // the move, go below like any empty files no journal names.
+    if (plat::DeleteFile(files.committed)) return 1;
+    PrintFileFailure("deleting", files.committed);
+    return 0;
+  }
   if (stage != Stage::Missing) {
     if (stage != Stage::Complete) {
       ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
@@ -1146,11 +1231,12 @@ int RecoverOnce(uint16_t area, bool &found) {
   switch (stage) {
     case Stage::Missing:
       found = false;
-      return 1;
+      return DropEmptyLeftovers(files);
     case Stage::Foreign:
       ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
       return 0;
     case Stage::Early:
+    case Stage::Elsewhere:  // moved here from another area before our first bytes reached it
       Announce("Undoing interrupted packing of " + files.header);
       return DropEarlyJournal(files, area);
     case Stage::Files:

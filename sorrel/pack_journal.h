@@ -36,7 +36,8 @@
 //      attachments go; the former files are checked again and deleted, the
 //      directory synced, the journal deleted.  Within a run the former files
 //      are emptied instead (the journal records that first) and deleted with
-//      the journal at the end of the run (DeleteEmptiedFiles).
+//      the journal at the end of the run (DeleteEmptiedFiles), unless a
+//      later area of the run takes them as its new files and its journal.
 // RecoverArea settles what an earlier run left, with the same steps.
 //
 // A run packs areas in groups (compress_area.cpp): every area of a group
