@@ -138,6 +138,12 @@ struct FileIdentity {
 // With `length`, the file's length in bytes is told as well, from the same
 // look: one call where opening and measuring would take several.
 int IdentifyFile(const std::string &path, FileIdentity &id, int64_t *length = nullptr);
+// True when no file answers to the name, known without asking the host:
+// the listing of its directory kept under a ListingScope holds no name
+// equal to it ignoring case.  False tells nothing.  Only for names no other
+// program makes: one made by another process since the directory was read
+// is not in the listing.
+bool KnownAbsent(const std::string &path);
 // 1 or 0 (errno).
 int IdentifyStream(FILE *f, FileIdentity &id);
 

@@ -138,6 +138,17 @@ bool ReadListing(const std::string &dir, Listing &names) {
   return true;
 }
 
+// The name of a listing that equals `name` ignoring case, the first in
+// byte order.
+bool Listed(const Listing &names, const std::string &name, std::string &found) {
+  std::string upper = name;
+  for (char &c : upper) c = static_cast<char>(Folded(c));
+  auto hit = names.lower_bound(upper);
+  if (hit == names.end() || !EqualsIgnoringCase(hit->c_str(), name.c_str())) return false;
+  found = *hit;
+  return true;
+}
+
 // The entry of directory `dir` that equals `name` ignoring case, the first
 // in byte order.  `known` is the directory's identity when the caller has it.
 bool FindIgnoringCase(const std::string &dir, const std::string &name, std::string &found,
@@ -172,12 +183,7 @@ bool FindIgnoringCase(const std::string &dir, const std::string &name, std::stri
     if (!ReadListing(dir, names)) return false;
     it = cache.listings.emplace(id, std::move(names)).first;
   }
-  std::string upper = name;
-  for (char &c : upper) c = static_cast<char>(Folded(c));
-  auto hit = it->second.lower_bound(upper);
-  if (hit == it->second.end() || !EqualsIgnoringCase(hit->c_str(), name.c_str())) return false;
-  found = *hit;
-  return true;
+  return Listed(it->second, name, found);
 }
 
 // The identity of the directory a text named when last seen under a
@@ -875,6 +881,13 @@ int IdentifyFile(const std::string &path, FileIdentity &id, int64_t *length) {
   id.file = static_cast<uint64_t>(st.st_ino);
   if (length) *length = static_cast<int64_t>(st.st_size);
   return 1;
+}
+
+bool KnownAbsent(const std::string &path) {
+  if (!shared::CheckedPath(path)) return false;
+  std::string name, found;
+  const Listing *names = ListingHolding(RawHostPath(path), name);
+  return names && !Listed(*names, name, found);
 }
 
 int IdentifyStream(FILE *f, FileIdentity &id) {

@@ -328,6 +328,10 @@ int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
   return 1;
 }
 
+// The file system is asked every time: there are no listings (see
+// ListingScope).
+bool KnownAbsent(const std::string &) { return false; }
+
 int IdentifyStream(FILE *f, FileIdentity &id) { return HandleIdentity(StreamHandle(f), id) ? 1 : 0; }
 
 // The runtime's append mode seeks to the end before each write, which is

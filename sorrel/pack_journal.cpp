@@ -213,6 +213,9 @@ enum class Stage {
 };
 
 Stage ReadJournalFile(const std::string &path, uint16_t area, PackJournal &c) {
+  // Only this program makes journals: a name its listings do not hold is
+  // not looked for.
+  if (plat::KnownAbsent(path)) return Stage::Missing;
   plat::UniqueFile f = OpenRead(path);
   if (!f) return errno == ENOENT ? Stage::Missing : Stage::Foreign;
   int64_t length = plat::FileLength(f.get());
@@ -798,6 +801,7 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
 // an area whose journal had not yet reached the disk.  They hold nothing.
 int DropEmptyLeftovers(const AreaFiles &files) {
   for (const std::string *name : {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText}) {
+    if (plat::KnownAbsent(*name)) continue;  // names only this program makes
     plat::FileIdentity id;
     int64_t length = -1;
     if (plat::IdentifyFile(*name, id, &length) != 1 || length != 0) continue;

@@ -191,12 +191,17 @@ TEST(PosixPaths, KeptListingsReadEachDirectoryOnceAndFollowTheLayersOwnChanges) 
   EXPECT_EQ(FileSize(msg + "AREA.PKJ"), -1);
   EXPECT_EQ(FileSize(msg + "AREA.HDR"), 1);
   EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 2) << "without a scope every absent name reads";
+  EXPECT_FALSE(plat::KnownAbsent(msg + "AREA.PKJ")) << "nothing is known without a scope";
   {
     plat::ListingScope listings;
     reads = plat::CaseBlindDirectoryReads();
+    EXPECT_FALSE(plat::KnownAbsent(msg + "AREA.PKJ")) << "nor before the directory is read";
     for (const char *name : {"AREA.PKJ", "AREA.PKC", "AREA.NEW", "AREA.OLD"}) EXPECT_EQ(FileSize(msg + name), -1);
     EXPECT_EQ(FileSize(msg + "AREA.HDR"), 1);
     EXPECT_EQ(plat::CaseBlindDirectoryReads() - reads, 1);
+    EXPECT_TRUE(plat::KnownAbsent(msg + "AREA.PKJ"));
+    EXPECT_FALSE(plat::KnownAbsent(msg + "AREA.HDR")) << "a case variant answers";
+    EXPECT_FALSE(plat::KnownAbsent(msg + "NOSUCH\\AREA.PKJ"));
 
     // Case variants made, renamed and deleted by the layer are found, and
     // a name they no longer hold is made as given.
@@ -205,6 +210,7 @@ TEST(PosixPaths, KeptListingsReadEachDirectoryOnceAndFollowTheLayersOwnChanges) 
     };
     plat::UniqueFile f = Open(msg + "Area.Pkj", plat::Access::Write);
     ASSERT_TRUE(f);
+    EXPECT_FALSE(plat::KnownAbsent(msg + "AREA.PKJ")) << "a name the layer made is in the listing";
     ASSERT_EQ(plat::WriteBytes(f.get(), "jj", 2), 1);
     ASSERT_EQ(plat::CloseFile(f.release()), 1);
     EXPECT_EQ(FileSize(msg + "AREA.PKJ"), 2);
