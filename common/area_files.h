@@ -11,7 +11,7 @@ struct AreaFiles {
   std::string newHeader, newText;  // replacements being built
   std::string oldHeader, oldText;  // the former files during the switch
   std::string journal;             // pending: the switch may be undone
-  std::string committed;           // committed: the switch is final
+  std::string committed;           // the journal of a final switch, as earlier versions named it
   // MTnnnnn.TMP: where packing of earlier versions moved the old texts
   // while it copied them.  sorrel never creates or deletes it.
   std::string movedText;

@@ -197,6 +197,7 @@ int EmptyIfOurs(const std::string &name, const JournalFile &file) {
 // deleted at its end (those not taken as new files meanwhile).
 struct EmptiedArea {
   AreaFiles files;
+  std::string journal;
   JournalFile oldHeader, oldText;
 };
 std::vector<EmptiedArea> Emptied;
@@ -427,7 +428,7 @@ int CompleteTextSwitch(const AreaFiles &files, const PackJournal &c) {
 // the live text file and its header's TextStart rewritten in place; the
 // journal records how far this got.  `waiting` tells whether the former text
 // file still holds bytes written after the scan that no header names yet.
-int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
+int TakeLateTexts(const AreaFiles &files, const std::string &journal, PackJournal &c, bool &waiting) {
   waiting = false;
   KindNames t = TextNames(files);
   int64_t formerLength = -1;
@@ -530,7 +531,7 @@ int TakeLateTexts(const AreaFiles &files, PackJournal &c, bool &waiting) {
     if (ok) {
       c.progress.FixedLate = static_cast<uint32_t>(i);
       c.progress.LatePosition = static_cast<uint64_t>(pos);
-      ok = WriteProgress(files.committed, c.progress) != 0;
+      ok = WriteProgress(journal, c.progress) != 0;
     }
   }
   waiting = ok && oldLength > std::max(pos, scannedEnd);
@@ -553,6 +554,7 @@ void AddOnce(std::vector<std::string> &list, const std::string &item) {
 struct Finishing {
   const AreaFiles *files;
   PackJournal *c;
+  const std::string *journal;  // the name the journal has: .PKJ, or .PKC from an earlier version
   bool going = true;   // no step has failed yet
   bool waiting = false;
   bool attachesGone = true;
@@ -631,12 +633,12 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     PackJournal &c = *f.c;
     bool withNew = HasNewFiles(c);
     if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
-      ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", files.committed.c_str(),
+      ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", f.journal->c_str(),
                               unsigned(c.area)));
       f.going = false;
       continue;
     }
-    if (withNew && !TakeLateTexts(files, c, f.waiting)) f.going = false;
+    if (withNew && !TakeLateTexts(files, *f.journal, c, f.waiting)) f.going = false;
   }
   for (Finishing &f : areas) {
     if (!f.going) continue;
@@ -646,7 +648,7 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     // moment; the former files go only once nothing more can be taken over.
     for (int wait = 0; HasNewFiles(c) && f.waiting && wait < kLateWaits && f.going; ++wait) {
       plat::SleepMilliseconds(kLateWaitMilliseconds);
-      if (!TakeLateTexts(files, c, f.waiting)) f.going = false;
+      if (!TakeLateTexts(files, *f.journal, c, f.waiting)) f.going = false;
     }
     if (!f.going) continue;
     KindNames h = HeaderNames(files), t = TextNames(files);
@@ -688,8 +690,8 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     if (!f.going || (!numbered && !f.emptying)) continue;
     if (numbered) f.c->progress.NextReadsDone = 1;
     if (f.emptying) f.c->progress.FormerEmptied = 1;
-    if (WriteProgress(f.files->committed, f.c->progress, false))
-      journals.push_back(f.files->committed);
+    if (WriteProgress(*f.journal, f.c->progress, false))
+      journals.push_back(*f.journal);
     else
       f.going = false;
   }
@@ -720,8 +722,8 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
           (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
         f.going = false;
       else if (f.attachesGone) {
-        f.journalSpare = plat::IdentifyFile(files.committed, f.journalId) == 1;
-        Emptied.push_back({files, c.file[kOldHeaderFile], c.file[kOldTextFile]});
+        f.journalSpare = plat::IdentifyFile(*f.journal, f.journalId) == 1;
+        Emptied.push_back({files, *f.journal, c.file[kOldHeaderFile], c.file[kOldTextFile]});
       }
       continue;
     }
@@ -748,18 +750,18 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
   int settled = 1;
   for (Finishing &f : areas) {
     if (f.going && !f.attachesGone) {
-      ReportFailure(f.files->committed + " is kept for attachments still to be deleted\n");
+      ReportFailure(*f.journal + " is kept for attachments still to be deleted\n");
       f.going = false;
     }
     if (f.going && f.emptying) {
       // Finished at the end of the run; its journal, now that the former
       // files are empty on disk, may become a later area's.
-      if (synced && f.journalSpare) JournalSpares.push_back({f.files->committed, f.journalId});
+      if (synced && f.journalSpare) JournalSpares.push_back({*f.journal, f.journalId});
       continue;
     }
     if (f.going && !synced) f.going = false;
-    if (f.going && !plat::DeleteFile(f.files->committed)) {
-      PrintFileFailure("deleting", f.files->committed);
+    if (f.going && !plat::DeleteFile(*f.journal)) {
+      PrintFileFailure("deleting", *f.journal);
       f.going = false;
     }
     if (!f.going) settled = 0;
@@ -767,9 +769,9 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
   return settled;
 }
 
-// Step 6 for one committed journal.
-int FinishCommitted(const AreaFiles &files, PackJournal &c, bool lastChance) {
-  std::vector<Finishing> one{{&files, &c}};
+// Step 6 for one committed journal, under the name `journal`.
+int FinishCommitted(const AreaFiles &files, const std::string &journal, PackJournal &c, bool lastChance) {
+  std::vector<Finishing> one{{&files, &c, &journal}};
   return FinishCommitted(one, lastChance);
 }
 
@@ -1149,14 +1151,15 @@ void SwitchAreas(std::vector<SwitchingArea> &areas) {
       s.outcome = Undo(*s.files, *s.content);
   // From here on the board may have posted into the new files: the switch
   // is finished by this run or the next, never undone.
+  // Once that is on disk the switch is committed: a complete journal whose
+  // text files are switched is finished, never undone, by this run or the
+  // next.
   bool synced = SyncAll({}, directoriesOfGoing());
-  // The commit needs no sync of its own: a complete journal whose text
-  // files are switched is finished by the next run just the same.
   for (SwitchingArea &s : areas)
-    if (going(s) && (!synced || !Rename(s.files->journal, s.files->committed))) leftBehind(s);
+    if (going(s) && !synced) leftBehind(s);
   std::vector<Finishing> committed;
   for (SwitchingArea &s : areas)
-    if (going(s)) committed.push_back({s.files, s.content});
+    if (going(s)) committed.push_back({s.files, s.content, &s.files->journal});
   if (!committed.empty()) FinishCommitted(committed, false);
 }
 
@@ -1190,10 +1193,10 @@ int DeleteEmptiedFiles(size_t atLeast) {
   // The journals go only once the deletions of the files they name are on disk.
   bool ok = directories.empty() || SyncAll({}, directories);
   for (size_t i = 0; ok && i < areas.size(); ++i) {
-    if (!going[i] || std::find(takenJournals.begin(), takenJournals.end(), areas[i].files.committed) != takenJournals.end())
+    if (!going[i] || std::find(takenJournals.begin(), takenJournals.end(), areas[i].journal) != takenJournals.end())
       continue;
-    if (!plat::DeleteFile(areas[i].files.committed)) {
-      PrintFileFailure("deleting", areas[i].files.committed);
+    if (!plat::DeleteFile(areas[i].journal)) {
+      PrintFileFailure("deleting", areas[i].journal);
       going[i] = false;
     }
   }
@@ -1207,16 +1210,8 @@ int RecoverOnce(uint16_t area, bool &found) {
   found = true;
   AreaFiles files = GetAreaFiles(area);
   PackJournal c;
+  // A committed journal of an earlier version, which renamed it on commit.
   Stage stage = ReadJournalFile(files.committed, area, c);
-  if (stage == Stage::Elsewhere) {
-    // A name the journal kept when it moved to another area: the move had
-    // not reached the disk in this directory when the run stopped, and the
-    // file is that area's now.  The area's former files, emptied before
-    // the move, go below like any empty files no journal names.
-    if (plat::DeleteFile(files.committed)) return 1;
-    PrintFileFailure("deleting", files.committed);
-    return 0;
-  }
   if (stage != Stage::Missing) {
     if (stage != Stage::Complete) {
       ReportFailure(StrPrintf("%s is damaged: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
@@ -1228,7 +1223,7 @@ int RecoverOnce(uint16_t area, bool &found) {
       ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.committed.c_str(), unsigned(area)));
       return 0;
     }
-    return FinishCommitted(files, c, true);
+    return FinishCommitted(files, files.committed, c, true);
   }
   c = PackJournal();
   stage = ReadJournalFile(files.journal, area, c);
@@ -1240,7 +1235,12 @@ int RecoverOnce(uint16_t area, bool &found) {
       ReportFailure(StrPrintf("%s is not ours: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
       return 0;
     case Stage::Early:
-    case Stage::Elsewhere:  // moved here from another area before our first bytes reached it
+    // Moved here from another area before our first bytes reached it; or
+    // a name the journal kept when it moved on to another area, the move
+    // not on disk in this directory when the run stopped: the file is that
+    // area's now, and this area's former files, emptied before the move,
+    // are empty files like those of an early journal.
+    case Stage::Elsewhere:
       Announce("Undoing interrupted packing of " + files.header);
       return DropEarlyJournal(files, area);
     case Stage::Files:
@@ -1266,12 +1266,11 @@ int RecoverOnce(uint16_t area, bool &found) {
   KindNames h = HeaderNames(files);
   bool headerSwitched = HasNewFiles(c) ? SameFile(files.header, c.file[kNewHeaderFile])
                                        : Where(h, c.file[kOldHeaderFile]) != kLive;
-  if (!headerSwitched || !CompleteTextSwitch(files, c) || !SyncDirectory(files) ||
-      !Rename(files.journal, files.committed) || !SyncDirectory(files)) {
+  if (!headerSwitched || !CompleteTextSwitch(files, c) || !SyncDirectory(files)) {
     ReportFailure(StrPrintf("%s cannot be finished: area %u left as it is\n", files.journal.c_str(), unsigned(area)));
     return 0;
   }
-  return FinishCommitted(files, c, true);
+  return FinishCommitted(files, files.journal, c, true);
 }
 
 }  // namespace

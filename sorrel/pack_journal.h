@@ -7,8 +7,9 @@
 //   MHnnnnn.NEW, MTnnnnn.NEW   the packed files while they are built; after an
 //                              exchange of names, the former files
 //   MHnnnnn.OLD, MTnnnnn.OLD   the former files, where no exchange was possible
-//   MHnnnnn.PKJ                the journal while the switch may still be undone
-//   MHnnnnn.PKC                the journal once the switch is final
+//   MHnnnnn.PKJ                the journal
+//   MHnnnnn.PKC                the journal once the switch was final, as
+//                              earlier versions named it (settled, never made)
 //
 // The journal names the four files by their identity (device and inode, or
 // volume serial number and file index) and a checksum of their first bytes,
@@ -16,7 +17,8 @@
 // whatever names they carry at the time.
 //
 // Packing one area (the live run):
-//   1. The journal is created, then the new files; the journal records their
+//   1. The journal is created (or an earlier area's finished journal moved
+//      to its name), then the new files; the journal records their
 //      identities and is synced.
 //   2. The new files are written and synced; the journal gets the rest (what
 //      the scan saw, the next-read changes as old and new value, the subjects
@@ -27,8 +29,9 @@
 //      that never replace a file), the former header file is compared again
 //      (a change undoes the switch), the directory is synced; then the text
 //      files are switched and the directory synced again.
-//   5. Commit: MHnnnnn.PKJ becomes MHnnnnn.PKC (no sync of its own: a
-//      complete .PKJ whose text files are switched is finished the same way).
+//   5. Commit: once the text switch is on disk the switch is final; a
+//      complete journal whose text files are switched is finished, never
+//      undone, by this run or the next.
 //   6. Posts whose text went to the former text file while their header went
 //      to the new header file get their text copied over and their TextStart
 //      rewritten; the next-read numbers are written where the user still has

@@ -145,17 +145,17 @@ TEST(RecoveryCrash, ASecondCrashWhileRecoveringIsRecoveredByTheNextRun) {
 
 }  // namespace
 
-// Journals written before the header checksum took four chains hold the
-// single chain's sum and lack kJournalLaneSums: a run settles them as it
-// settles its own.  Every complete journal a first crash leaves is made
-// into such a one; with a wrong sum instead, some run must end otherwise,
-// or the sum was never looked at.
-TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
+// Journals of earlier versions hold the single chain's sum (without
+// kJournalLaneSums), and were renamed to .PKC once their text files were
+// switched: a run settles them as it settles its own.  Every complete
+// journal a first crash leaves is made into such a one; with a wrong sum
+// instead, some run must end otherwise, or the sum was never looked at.
+TEST(RecoveryCrash, JournalsOfEarlierVersionsAreSettledAlike) {
   st::Board b;
   Baseline base = RunOnce(b);
   const st::Snapshot &once = base.once;
 
-  long converted = 0, noticed = 0;
+  long converted = 0, committed = 0, noticed = 0;
   ForEachCrash(b, base, [&](long first, const State &crashed) {
     for (const auto &[name, bytes] : crashed.files) {
       if (!st::IsJournalName(name)) continue;
@@ -163,11 +163,13 @@ TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
       for (bool wrong : {false, true}) {
         SCOPED_TRACE("first crash at " + std::to_string(first) + (wrong ? ", wrong sum" : ""));
         WriteBack(b, crashed);
-        bool complete = false;
+        bool complete = false, switched = false;
+        std::string text = name.substr(0, name.size() - 11) + "MT" + name.substr(name.size() - 9, 5) + ".BBS";
         std::string journal = st::RewriteJournal(
             vt::ReadFile(b.dir / name), [](JournalFiles &files) { files.Flags &= ~kJournalLaneSums; },
             [&](PackJournalHead &head) {
               complete = true;
+              switched = Inode(b.dir / text) != head.File[kOldTextFile].Index;
               head.Flags &= ~kJournalLaneSums;
               uint64_t sum = kHeaderSumStart;
               for (uint32_t i = 0; i < head.OldCount && (i + 1) * sizeof(MessageHeader) <= scanned.size(); ++i) {
@@ -179,6 +181,10 @@ TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
             });
         if (!complete) break;
         vt::WriteFile(b.dir / name, journal);
+        if (switched && name.compare(name.size() - 4, 4, ".PKJ") == 0) {
+          ASSERT_EQ(std::rename((b.dir / name).c_str(), (b.dir / (name.substr(0, name.size() - 4) + ".PKC")).c_str()), 0);
+          committed += wrong ? 0 : 1;
+        }
         st::RunHere(b, kArgs);
         std::string diff = st::Diff(st::Files(b), once);
         if (!wrong) {
@@ -191,6 +197,8 @@ TEST(RecoveryCrash, JournalsWithTheSingleChainChecksumAreSettledAlike) {
     }
   });
   EXPECT_GT(converted, 10);
+  EXPECT_GT(committed, 0);
   EXPECT_GT(noticed, 0);
-  std::printf("%ld journals settled with the single chain's sum; a wrong one noticed %ld times\n", converted, noticed);
+  std::printf("%ld journals settled with the single chain's sum (%ld as .PKC); a wrong one noticed %ld times\n",
+              converted, committed, noticed);
 }
