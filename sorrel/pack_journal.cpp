@@ -168,8 +168,8 @@ std::vector<plat::FileIdentity> Taken;
 // Finished journals of this run, each ready to become a later area's
 // journal: moving one and writing over it costs the file system far less
 // than deleting it (its blocks freed one by one) and creating another.
-// A journal whose content names another area is never taken for that
-// area's (ReadJournalFile), so no name of it is ever mistaken.
+// Whatever name a power cut leaves it under, its content tells which area
+// it belongs to (ReadJournalFile).
 std::vector<Spare> JournalSpares;
 // The names journals were moved from to be other areas' journals: not
 // deleted at the end (one file may serve several areas in turn).
@@ -801,17 +801,18 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
 // journal names them: former files emptied by a run, whose journal moved
 // on to another area before a power cut, or spares moved to the names of
 // an area whose journal had not yet reached the disk.  They hold nothing.
+// Names differing only in case may answer one after another.
 int DropEmptyLeftovers(const AreaFiles &files) {
-  for (const std::string *name : {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText}) {
-    if (plat::KnownAbsent(*name)) continue;  // names only this program makes
-    plat::FileIdentity id;
-    int64_t length = -1;
-    if (plat::IdentifyFile(*name, id, &length) != 1 || length != 0) continue;
-    if (!plat::DeleteFile(*name)) {
-      PrintFileFailure("deleting", *name);
-      return 0;
+  for (const std::string *name : {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText})
+    for (int round = 0; round < 64 && !plat::KnownAbsent(*name); ++round) {  // names only this program makes
+      plat::FileIdentity id;
+      int64_t length = -1;
+      if (plat::IdentifyFile(*name, id, &length) != 1 || length != 0) break;
+      if (!plat::DeleteFile(*name)) {
+        PrintFileFailure("deleting", *name);
+        return 0;
+      }
     }
-  }
   return 1;
 }
 
@@ -1149,11 +1150,10 @@ void SwitchAreas(std::vector<SwitchingArea> &areas) {
   for (SwitchingArea &s : areas)
     if (going(s) && !(HasNewFiles(*s.content) ? SwitchKind(TextNames(*s.files)) : Rename(s.files->text, s.files->oldText)))
       s.outcome = Undo(*s.files, *s.content);
-  // From here on the board may have posted into the new files: the switch
-  // is finished by this run or the next, never undone.
-  // Once that is on disk the switch is committed: a complete journal whose
-  // text files are switched is finished, never undone, by this run or the
-  // next.
+  // From here on the board may have posted into the new files.  Once the
+  // text switch is on disk the switch is committed: a complete journal
+  // whose text files are switched is finished, never undone, by this run
+  // or the next.
   bool synced = SyncAll({}, directoriesOfGoing());
   for (SwitchingArea &s : areas)
     if (going(s) && !synced) leftBehind(s);
