@@ -109,6 +109,13 @@ Place Where(const KindNames &n, const JournalFile &file, int64_t *length = nullp
   return kNowhere;
 }
 
+// Where a file is that is known not to be under the live name.
+Place WhereAside(const KindNames &n, const JournalFile &file) {
+  if (SameFile(n.fresh, file)) return kFresh;
+  if (SameFile(n.old, file)) return kOld;
+  return kNowhere;
+}
+
 const std::string &NameAt(const KindNames &n, Place p) { return p == kLive ? n.live : p == kFresh ? n.fresh : n.old; }
 
 bool HasNewFiles(const PackJournal &c) { return !(c.flags & kJournalNoNewFiles); }
@@ -137,16 +144,12 @@ int DeleteIfOurs(const std::string &name, const JournalFile &file) {
 // Deletes a former file of the journal's: its identity, and its first bytes
 // or, once the journal says the former files were emptied, no bytes at all.
 int DeleteFormer(const std::string &name, const JournalFile &file, bool emptied) {
-  if (!SameFile(name, file)) return 1;
-  if (emptied) {
-    plat::UniqueFile f = OpenRead(name);
-    bool empty = f && plat::FileLength(f.get()) == 0;
-    f.reset();
-    if (empty) {
-      if (plat::DeleteFile(name)) return 1;
-      PrintFileFailure("deleting", name);
-      return 0;
-    }
+  int64_t length = -1;
+  if (!SameFile(name, file, &length)) return 1;
+  if (emptied && length == 0) {
+    if (plat::DeleteFile(name)) return 1;
+    PrintFileFailure("deleting", name);
+    return 0;
   }
   return DeleteIfOurs(name, file);
 }
@@ -427,12 +430,15 @@ int CompleteTextSwitch(const AreaFiles &files, const PackJournal &c) {
 // former file from where the scanned texts end.  Each text is appended to
 // the live text file and its header's TextStart rewritten in place; the
 // journal records how far this got.  `waiting` tells whether the former text
-// file still holds bytes written after the scan that no header names yet.
-int TakeLateTexts(const AreaFiles &files, const std::string &journal, PackJournal &c, bool &waiting) {
+// file still holds bytes written after the scan that no header names yet;
+// `oldAt` where the former text file was found.  `liveHeaderLength` is the
+// live header file's length when the caller has just looked (-1 if not).
+int TakeLateTexts(const AreaFiles &files, const std::string &journal, PackJournal &c, bool &waiting, Place &oldAt,
+                  int64_t liveHeaderLength = -1) {
   waiting = false;
   KindNames t = TextNames(files);
   int64_t formerLength = -1;
-  Place oldAt = Where(t, c.file[kOldTextFile], &formerLength);
+  oldAt = Where(t, c.file[kOldTextFile], &formerLength);
   if (oldAt == kNowhere || oldAt == kLive) return 1;
   const int64_t start = int64_t(c.file[kNewHeaderFile].Length);  // the packed headers end here
   const int64_t scannedEnd = int64_t(c.file[kOldTextFile].Length);
@@ -440,8 +446,8 @@ int TakeLateTexts(const AreaFiles &files, const std::string &journal, PackJourna
   // The usual case, told from the files' status alone: no header after the
   // packed ones, and no byte in the former text file past what was taken.
   plat::FileIdentity any;
-  int64_t liveLength = -1;
-  if (plat::IdentifyFile(files.header, any, &liveLength) == 1 && liveLength < start + kHeaderBytes &&
+  int64_t liveLength = liveHeaderLength;
+  if ((liveLength >= 0 || plat::IdentifyFile(files.header, any, &liveLength) == 1) && liveLength < start + kHeaderBytes &&
       formerLength <= std::max(pos, scannedEnd))
     return 1;
   plat::UniqueFile oldText = OpenRead(NameAt(t, oldAt));
@@ -632,13 +638,17 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     const AreaFiles &files = *f.files;
     PackJournal &c = *f.c;
     bool withNew = HasNewFiles(c);
-    if (withNew && (!SameFile(files.header, c.file[kNewHeaderFile]) || !SameFile(files.text, c.file[kNewTextFile]))) {
+    int64_t headerLength = -1;
+    if (withNew &&
+        (!SameFile(files.header, c.file[kNewHeaderFile], &headerLength) || !SameFile(files.text, c.file[kNewTextFile]))) {
       ReportFailure(StrPrintf("%s does not hold the packed files: area %u left as it is\n", f.journal->c_str(),
                               unsigned(c.area)));
       f.going = false;
       continue;
     }
-    if (withNew && !TakeLateTexts(files, *f.journal, c, f.waiting)) f.going = false;
+    Place oldText = kNowhere;
+    if (withNew && !TakeLateTexts(files, *f.journal, c, f.waiting, oldText, headerLength)) f.going = false;
+    if (withNew) f.oldText = oldText;
   }
   for (Finishing &f : areas) {
     if (!f.going) continue;
@@ -648,12 +658,17 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     // moment; the former files go only once nothing more can be taken over.
     for (int wait = 0; HasNewFiles(c) && f.waiting && wait < kLateWaits && f.going; ++wait) {
       plat::SleepMilliseconds(kLateWaitMilliseconds);
-      if (!TakeLateTexts(files, *f.journal, c, f.waiting)) f.going = false;
+      Place oldText = kNowhere;
+      if (!TakeLateTexts(files, *f.journal, c, f.waiting, oldText)) f.going = false;
+      f.oldText = oldText;
     }
     if (!f.going) continue;
     KindNames h = HeaderNames(files), t = TextNames(files);
-    Place oldHeader = Where(h, c.file[kOldHeaderFile]);
-    Place oldText = Where(t, c.file[kOldTextFile]);
+    // With new files the live names hold them (seen above), and the former
+    // text file was found by TakeLateTexts.
+    bool withNew = HasNewFiles(c);
+    Place oldHeader = withNew ? WhereAside(h, c.file[kOldHeaderFile]) : Where(h, c.file[kOldHeaderFile]);
+    Place oldText = withNew ? Place(f.oldText) : Where(t, c.file[kOldTextFile]);
     f.oldHeader = oldHeader;
     f.oldText = oldText;
     if (f.waiting) {
