@@ -588,36 +588,29 @@ int ApplyNextReads(std::vector<Finishing *> &areas) {
   std::vector<int64_t> within(n);  // where each area's number lies in user 0's record
   for (size_t i = 0; i < n; ++i) within[i] = NextReadOffset(0, areas[i]->c->area);
   const int64_t record = NextReadRecordBytes();
-  // Each area's list as it stands, and how far it has been gone through.
+  // Each area's list as it stands, and how far it has been gone through:
+  // the lists are sorted by user, so with the users taken in order one
+  // cursor a list finds each user's changes in turn.
   std::vector<const NextReadChange *> next(n), end(n);
   for (size_t i = 0; i < n; ++i) {
     next[i] = areas[i]->c->nextReads.data();
     end[i] = next[i] + areas[i]->c->nextReads.size();
   }
-  // The first change of each user at hand in each area's list, found in one
-  // pass over each list rather than by a look into every list for every
-  // user.
-  std::vector<const NextReadChange *> slot;
   std::vector<NextReadWrite> writes;
   bool ok = hLastComb != nullptr;
   for (uint32_t first = 0; ok && first <= lastUser; first += kUsersAtOnce) {
     uint32_t count = std::min<uint32_t>(kUsersAtOnce, lastUser + 1 - first);
-    slot.assign(size_t(count) * n, nullptr);
-    for (size_t i = 0; i < n; ++i)
-      for (; next[i] != end[i] && next[i]->User < first + count; ++next[i]) {
-        const NextReadChange *&at = slot[size_t(next[i]->User - first) * n + i];
-        if (!at) at = next[i];
-      }
     writes.clear();
     // User by user, area by area: in the order of the file when the areas
     // come in order of number, as a run's do.
-    for (uint32_t k = 0; k < count; ++k)
+    for (uint32_t user = first; user < first + count; ++user)
       for (size_t i = 0; i < n; ++i) {
-        const NextReadChange *change = slot[size_t(k) * n + i];
-        if (!change || within[i] < 0) continue;
-        int64_t at = int64_t(first + k) * record + within[i];
-        if (at > LONG_MAX - 2) continue;  // as NextReadOffset refuses it
-        for (; change != end[i] && change->User == first + k; ++change) writes.push_back({at, change->Old, change->New});
+        const NextReadChange *&change = next[i];
+        if (change == end[i] || change->User != user) continue;
+        int64_t at = int64_t(user) * record + within[i];
+        bool placed = within[i] >= 0 && at <= LONG_MAX - 2;  // as NextReadOffset refuses it
+        for (; change != end[i] && change->User == user; ++change)
+          if (placed) writes.push_back({at, change->Old, change->New});
       }
     if (!writes.empty()) ok = WriteNextReads(hLastComb, writes) != 0;
   }
