@@ -805,21 +805,28 @@ int DropEarlyJournal(const AreaFiles &files, uint16_t area) {
   return 0;
 }
 
+// Deletes the empty files that answer to one of the names only this
+// program makes (.NEW, .OLD): they hold nothing.  Names differing only in
+// case may answer one after another.  Returns 0 when a deletion failed.
+int DeleteEmptyFiles(const std::string &path) {
+  for (int round = 0; round < 64 && !plat::KnownAbsent(path); ++round) {
+    plat::FileIdentity id;
+    int64_t length = -1;
+    if (plat::IdentifyFile(path, id, &length) != 1 || length != 0) return 1;
+    if (!plat::DeleteFile(path)) return 0;
+  }
+  return 1;
+}
+
 // Deletes the empty files under the area's .NEW and .OLD names when no
 // journal names them: former files emptied by a run, whose journal moved
 // on to another area before a power cut, or spares moved to the names of
-// an area whose journal had not yet reached the disk.  They hold nothing.
-// Names differing only in case may answer one after another.
+// an area whose journal had not yet reached the disk.
 int DropEmptyLeftovers(const AreaFiles &files) {
   for (const std::string *name : {&files.newHeader, &files.newText, &files.oldHeader, &files.oldText})
-    for (int round = 0; round < 64 && !plat::KnownAbsent(*name); ++round) {  // names only this program makes
-      plat::FileIdentity id;
-      int64_t length = -1;
-      if (plat::IdentifyFile(*name, id, &length) != 1 || length != 0) break;
-      if (!plat::DeleteFile(*name)) {
-        PrintFileFailure("deleting", *name);
-        return 0;
-      }
+    if (!DeleteEmptyFiles(*name)) {
+      PrintFileFailure("deleting", *name);
+      return 0;
     }
   return 1;
 }
@@ -921,19 +928,6 @@ plat::UniqueFile CreateNew(const std::string &path, plat::Share share) {
   return f;
 }
 
-// Deletes the empty files that answer to the name: what a power cut can
-// leave of a spare moved there, with no journal of the area before ours.
-// Names differing only in case may answer one after another.
-void DeleteEmptyFiles(const std::string &path) {
-  for (int round = 0; round < 64; ++round) {
-    plat::UniqueFile there = OpenRead(path);
-    if (!there) return;
-    bool empty = plat::FileLength(there.get()) == 0;
-    there.reset();
-    if (!empty || !plat::DeleteFile(path)) return;
-  }
-}
-
 // A spare moved to the name, or a file created there; null with errno set,
 // and `nameTaken` when a file under the name stood in the way.
 plat::UniqueFile TryNewFile(const std::string &path, bool &nameTaken) {
@@ -997,6 +991,8 @@ plat::UniqueFile NewFile(const std::string &path) {
   bool nameTaken = false;
   plat::UniqueFile f = TryNewFile(path, nameTaken);
   if (!f && nameTaken) {
+    // What a power cut can leave of a spare moved there, with no journal
+    // of the area before ours; a failure shows in the second try.
     DeleteEmptyFiles(path);
     f = TryNewFile(path, nameTaken);
   }
