@@ -681,15 +681,7 @@ int64_t FileLength(FILE *f) {
   return static_cast<int64_t>(st.st_size);
 }
 
-int TruncateFile(FILE *f, int64_t length) {
-  if (shared::FaultHere("truncate", shared::StreamPath(f))) return 0;
-  if (fflush(f) != 0) return 0;
-  int fd = StreamFd(f);
-  if (fd < 0 || ftruncate(fd, static_cast<off_t>(length)) != 0) return 0;
-  if (shared::Recording())
-    shared::RecordLine("truncate\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(length));
-  return 1;
-}
+int shared::TruncateFd(int fd, int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0 ? 1 : 0; }
 
 int FileModifiedDos(FILE *f, uint32_t &dosDateTime) {
   struct stat st;
@@ -987,6 +979,8 @@ int FlushedFd(FILE *f) {
   return std::fflush(f) == 0 ? fd : -1;
 }
 }  // namespace
+
+int shared::FlushedFdOf(FILE *f) { return FlushedFd(f); }
 
 int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
   if (shared::FaultHere("write", shared::StreamPath(f))) return 0;

@@ -1,5 +1,6 @@
 #include "platform_shared.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,7 +8,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 namespace plat {
 namespace {
@@ -246,6 +249,56 @@ int CloseFile(FILE *f) {
   if (!e) return 1;
   errno = e;
   return 0;
+}
+
+namespace {
+void RecordTruncate(FILE *f, int64_t length) {
+  if (shared::Recording())
+    shared::RecordLine("truncate\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(length));
+}
+}  // namespace
+
+int TruncateFile(FILE *f, int64_t length) {
+  if (shared::FaultHere("truncate", shared::StreamPath(f))) return 0;
+  int fd = shared::FlushedFdOf(f);
+  if (fd < 0 || !shared::TruncateFd(fd, length)) return 0;
+  RecordTruncate(f, length);
+  return 1;
+}
+
+int TruncateFiles(FILE *const *files, size_t count, int64_t length, int *errors) {
+  // Everything but the system's cuts is done in order on this thread, as
+  // one file after another would have it: the operations are counted, may
+  // be made to fail and are recorded in the order given.
+  std::vector<int> fds(count, -1);
+  for (size_t i = 0; i < count; ++i) {
+    errors[i] = 0;
+    if (shared::FaultHere("truncate", shared::StreamPath(files[i])) || (fds[i] = shared::FlushedFdOf(files[i])) < 0)
+      errors[i] = errno ? errno : EIO;
+  }
+  // Each cut waits on its own; a few threads wait at once.
+  constexpr size_t kCutters = 4;
+  std::atomic<size_t> next{0};
+  auto cut = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < count;)
+      if (fds[i] >= 0 && !shared::TruncateFd(fds[i], length)) errors[i] = errno ? errno : EIO;
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (size_t n = 1; n < kCutters && n < count; ++n) helpers.emplace_back(cut);
+  } catch (...) {
+    // Fewer helpers than wanted: this thread cuts what they do not.
+  }
+  cut();
+  for (std::thread &t : helpers) t.join();
+  int all = 1;
+  for (size_t i = 0; i < count; ++i) {
+    if (errors[i] != 0)
+      all = 0;
+    else
+      RecordTruncate(files[i], length);
+  }
+  return all;
 }
 
 int DeleteFileIfPresent(const std::string &path) {

@@ -55,6 +55,13 @@ uint64_t RegisteredFile(FILE *f);
 int RegisteredIdentity(FILE *f, FileIdentity &id);
 const std::string &StreamPath(FILE *f);  // the board path it was opened by
 
+// The descriptor of a stream with its buffered data written first; -1 with
+// errno set when that fails.
+int FlushedFdOf(FILE *f);
+// The host's cut of a descriptor's file to `length`: 1, or 0 with errno set.
+// Nothing is counted or recorded; safe to call from several threads at once.
+int TruncateFd(int fd, int64_t length);
+
 // Position of a binary stream, at full width (the host's ftello).
 int64_t StreamOffset(FILE *f);
 

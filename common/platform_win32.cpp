@@ -191,12 +191,9 @@ int64_t FileLength(FILE *f) {
   return length < 0 ? -1 : static_cast<int64_t>(length);
 }
 
-int TruncateFile(FILE *f, int64_t length) {
-  if (shared::FaultHere("truncate", shared::StreamPath(f))) return 0;
-  if (fflush(f) != 0) return 0;
-  int fd = StreamFd(f);
-  if (fd < 0 || length < 0) {
-    errno = fd < 0 ? EBADF : EINVAL;
+int shared::TruncateFd(int fd, int64_t length) {
+  if (length < 0) {
+    errno = EINVAL;
     return 0;
   }
   errno_t e = _chsize_s(fd, static_cast<__int64>(length));
@@ -204,9 +201,16 @@ int TruncateFile(FILE *f, int64_t length) {
     errno = e;
     return 0;
   }
-  if (shared::Recording())
-    shared::RecordLine("truncate\t" + std::to_string(shared::RegisteredFile(f)) + "\t" + std::to_string(length));
   return 1;
+}
+
+int shared::FlushedFdOf(FILE *f) {
+  int fd = StreamFd(f);
+  if (fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return std::fflush(f) == 0 ? fd : -1;
 }
 
 namespace {

@@ -178,22 +178,14 @@ std::vector<Spare> JournalSpares;
 // deleted at the end (one file may serve several areas in turn).
 std::vector<std::string> TakenJournals;
 
-// Empties a former file of the journal's: its identity and its first bytes
-// (one that is not is left alone).  An emptied file joins the spares.
-int EmptyIfOurs(const std::string &name, const JournalFile &file) {
+// A former file of the journal's opened to be emptied: its identity and its
+// first bytes (one that is not is left alone, and null is returned).
+plat::UniqueFile OpenIfOurs(const std::string &name, const JournalFile &file, plat::FileIdentity &id) {
   plat::UniqueFile f(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::DenyNone, plat::Mode::Binary));
-  plat::FileIdentity id;
-  if (!f || !plat::IdentifyStream(f.get(), id) || id.volume != file.Volume || id.file != file.Index) return 1;
+  if (!f || !plat::IdentifyStream(f.get(), id) || id.volume != file.Volume || id.file != file.Index) return {};
   std::vector<uint8_t> prefix(file.PrefixLength);
-  if (!ReadAt(f.get(), 0, prefix.data(), prefix.size()) || Crc(prefix.data(), prefix.size()) != file.PrefixSum) return 1;
-  bool ok = plat::TruncateFile(f.get(), 0) != 0;
-  if (!plat::CloseFile(f.release())) ok = false;
-  if (ok) {
-    Spares.push_back({name, id});
-    return 1;
-  }
-  PrintFileFailure("writing", name);
-  return 0;
+  if (!ReadAt(f.get(), 0, prefix.data(), prefix.size()) || Crc(prefix.data(), prefix.size()) != file.PrefixSum) return {};
+  return f;
 }
 
 // The former files emptied in this run and the journals that name them,
@@ -621,6 +613,54 @@ int ApplyNextReads(std::vector<Finishing *> &areas) {
   return 0;
 }
 
+// Empties the former files of areas whose journals say they may be found
+// empty; each emptied file joins the spares.  The files are cut many at
+// once: on file systems that discard freed blocks straight away each cut
+// waits on the device, and the waits overlap.  An area whose file could not
+// be emptied stops going.
+void EmptyFormerFiles(const std::vector<Finishing *> &areas) {
+  // Bounds the files held open at once.
+  constexpr size_t kFilesAtOnce = 128;
+  struct Emptying {
+    Finishing *area;
+    std::string name;
+    plat::FileIdentity id;
+    plat::UniqueFile file;
+  };
+  std::vector<Emptying> batch;
+  auto cut = [&] {
+    std::vector<FILE *> files;
+    for (const Emptying &e : batch) files.push_back(e.file.get());
+    std::vector<int> errors(files.size());
+    plat::TruncateFiles(files.data(), files.size(), 0, errors.data());
+    for (size_t i = 0; i < batch.size(); ++i) {
+      Emptying &e = batch[i];
+      int error = errors[i];
+      if (!plat::CloseFile(e.file.release()) && error == 0) error = errno;
+      if (error == 0) {
+        Spares.push_back({e.name, e.id});
+        continue;
+      }
+      errno = error;
+      PrintFileFailure("writing", e.name);
+      e.area->going = false;
+    }
+    batch.clear();
+  };
+  for (Finishing *f : areas)
+    for (int kind = 0; kind < 2; ++kind) {
+      KindNames n = kind == 0 ? HeaderNames(*f->files) : TextNames(*f->files);
+      Place at = Place(kind == 0 ? f->oldHeader : f->oldText);
+      if (at <= kLive) continue;
+      Emptying e{f, NameAt(n, at), {}, {}};
+      e.file = OpenIfOurs(e.name, f->c->file[kind == 0 ? kOldHeaderFile : kOldTextFile], e.id);
+      if (!e.file) continue;
+      batch.push_back(std::move(e));
+      if (batch.size() == kFilesAtOnce) cut();
+    }
+  cut();
+}
+
 // Step 6 for committed journals, each area's part as for one area alone,
 // the syncs shared.  Returns 1 when every area is settled; an area whose
 // journal is left for the next run has the reason printed.
@@ -717,24 +757,23 @@ int FinishCommitted(std::vector<Finishing> &areas, bool lastChance) {
     }
   }
 
+  // Nothing of this run renames the former files after they were found.
+  std::vector<Finishing *> emptying;
+  for (Finishing &f : areas)
+    if (f.going && f.emptying) emptying.push_back(&f);
+  EmptyFormerFiles(emptying);
+  for (Finishing *f : emptying)
+    if (f->going && f->attachesGone) {
+      f->journalSpare = plat::IdentifyFile(*f->journal, f->journalId) == 1;
+      Emptied.push_back({*f->files, *f->journal, f->c->file[kOldHeaderFile], f->c->file[kOldTextFile]});
+    }
   std::vector<std::string> directories;
   for (Finishing &f : areas) {
-    if (!f.going) continue;
+    if (!f.going || f.emptying) continue;
     const AreaFiles &files = *f.files;
     const PackJournal &c = *f.c;
     KindNames h = HeaderNames(files), t = TextNames(files);
-    // Nothing of this run renames the former files after they were found.
     Place oldHeader = Place(f.oldHeader), oldText = Place(f.oldText);
-    if (f.emptying) {
-      if ((oldHeader > kLive && !EmptyIfOurs(NameAt(h, oldHeader), c.file[kOldHeaderFile])) ||
-          (oldText > kLive && !EmptyIfOurs(NameAt(t, oldText), c.file[kOldTextFile])))
-        f.going = false;
-      else if (f.attachesGone) {
-        f.journalSpare = plat::IdentifyFile(*f.journal, f.journalId) == 1;
-        Emptied.push_back({files, *f.journal, c.file[kOldHeaderFile], c.file[kOldTextFile]});
-      }
-      continue;
-    }
     bool emptied = c.progress.FormerEmptied != 0;
     if ((oldHeader > kLive && !DeleteFormer(NameAt(h, oldHeader), c.file[kOldHeaderFile], emptied)) ||
         (oldText > kLive && !DeleteFormer(NameAt(t, oldText), c.file[kOldTextFile], emptied))) {

@@ -151,4 +151,27 @@ TEST(Platform, FaultHookFailsTheChosenDiskOperation) {
   EXPECT_EQ(vt::ReadFile(dir / "OUT.BIN"), "ac");
 }
 
+// Files cut together: each by its own result, counted in the order given.
+TEST(Platform, FilesCutTogetherReportEachResult) {
+  vt::TempDir dir;
+  std::vector<plat::UniqueFile> owned;
+  std::vector<FILE *> files;
+  for (int i = 0; i < 9; ++i) {
+    owned.push_back(OpenWrite(dir.Board() + "CUT" + std::to_string(i) + ".BIN"));
+    ASSERT_TRUE(owned.back());
+    ASSERT_EQ(plat::WriteBytes(owned.back().get(), "buffered", 8), 1);
+    files.push_back(owned.back().get());
+  }
+  plat::SetFaultInjection(4, plat::FaultAction::FaultFail);  // the fourth file's cut
+  std::vector<int> errors(files.size(), -1);
+  EXPECT_EQ(plat::TruncateFiles(files.data(), files.size(), 3, errors.data()), 0);
+  plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(errors[i], i == 3 ? EIO : 0) << i;
+    ASSERT_EQ(plat::CloseFile(owned[i].release()), 1);
+    EXPECT_EQ(vt::ReadFile(dir / ("CUT" + std::to_string(i) + ".BIN")), i == 3 ? "buffered" : "buf") << i;
+  }
+  EXPECT_EQ(plat::TruncateFiles(nullptr, 0, 0, nullptr), 1);
+}
+
 }  // namespace
