@@ -78,11 +78,11 @@ int64_t FileLength(FILE *f);
 // Cuts (or extends) the file behind an open stream to the given length.
 // Buffered data is written first.  Returns 1 or 0.
 int TruncateFile(FILE *f, int64_t length);
-// The same for several streams, each to `length`: where freeing a file's
-// blocks waits on the device (file systems that discard freed blocks at
-// once), the waits overlap.  errors[i] is 0 for a file cut and its errno for
-// one that was not.  Returns 1 when every file was cut.
-int TruncateFiles(FILE *const *files, size_t count, int64_t length, int *errors);
+// The same for several streams, files[i] to lengths[i]: where freeing a
+// file's blocks waits on the device (file systems that discard freed blocks
+// at once), the waits overlap.  errors[i] is 0 for a file cut and its errno
+// for one that was not.  Returns 1 when every file was cut.
+int TruncateFiles(FILE *const *files, const int64_t *lengths, size_t count, int *errors);
 
 // Last modification time of the file behind an open stream, as a DOS packed
 // local date and time (year-1980 in bits 25-31, month 21-24, day 16-20,

@@ -266,7 +266,7 @@ int TruncateFile(FILE *f, int64_t length) {
   return 1;
 }
 
-int TruncateFiles(FILE *const *files, size_t count, int64_t length, int *errors) {
+int TruncateFiles(FILE *const *files, const int64_t *lengths, size_t count, int *errors) {
   // Everything but the system's cuts is done in order on this thread, as
   // one file after another would have it: the operations are counted, may
   // be made to fail and are recorded in the order given.
@@ -281,7 +281,7 @@ int TruncateFiles(FILE *const *files, size_t count, int64_t length, int *errors)
   std::atomic<size_t> next{0};
   auto cut = [&] {
     for (size_t i; (i = next.fetch_add(1)) < count;)
-      if (fds[i] >= 0 && !shared::TruncateFd(fds[i], length)) errors[i] = errno ? errno : EIO;
+      if (fds[i] >= 0 && !shared::TruncateFd(fds[i], lengths[i])) errors[i] = errno ? errno : EIO;
   };
   std::vector<std::thread> helpers;
   try {
@@ -296,7 +296,7 @@ int TruncateFiles(FILE *const *files, size_t count, int64_t length, int *errors)
     if (errors[i] != 0)
       all = 0;
     else
-      RecordTruncate(files[i], length);
+      RecordTruncate(files[i], lengths[i]);
   }
   return all;
 }

@@ -781,16 +781,19 @@ struct Group {
       for (Area *a : packing) Abandon(*a);
       return;
     }
-    std::vector<SwitchingArea> switching;
+    std::vector<SwitchingArea> completing, switching;
     for (Area *a : packing) {
       // The map is not needed any more.
       a->links = {};
       a->pack = {};
-      if (CompleteJournal(a->files, a->content))
-        switching.push_back({&a->files, &a->content});
-      else
-        Abandon(*a);
+      completing.push_back({&a->files, &a->content});
     }
+    std::vector<int> complete = CompleteJournals(completing);
+    for (size_t i = 0; i < packing.size(); ++i)
+      if (complete[i])
+        switching.push_back(completing[i]);
+      else
+        Abandon(*packing[i]);
     SwitchAreas(switching);
     for (SwitchingArea &s : switching)
       for (Area *a : packing)

@@ -632,7 +632,8 @@ void EmptyFormerFiles(const std::vector<Finishing *> &areas) {
     std::vector<FILE *> files;
     for (const Emptying &e : batch) files.push_back(e.file.get());
     std::vector<int> errors(files.size());
-    plat::TruncateFiles(files.data(), files.size(), 0, errors.data());
+    std::vector<int64_t> empty(files.size(), 0);
+    plat::TruncateFiles(files.data(), empty.data(), files.size(), errors.data());
     for (size_t i = 0; i < batch.size(); ++i) {
       Emptying &e = batch[i];
       int error = errors[i];
@@ -1090,7 +1091,10 @@ std::vector<std::string> TakeSpareDirectories() {
   return directories;
 }
 
-int CompleteJournal(const AreaFiles &files, const PackJournal &content) {
+namespace {
+// What CompleteJournals appends: the head, the next-read changes, the
+// subjects and the checksum of them all.
+std::vector<uint8_t> JournalBody(const PackJournal &content) {
   std::vector<uint8_t> body;
   PackJournalHead head{};
   head.Area = content.area;
@@ -1107,18 +1111,62 @@ int CompleteJournal(const AreaFiles &files, const PackJournal &content) {
   for (const NextReadChange &c : content.nextReads) Append(body, c);
   for (const auto &subject : content.attaches) body.insert(body.end(), subject.begin(), subject.end());
   Append(body, Crc(body.data(), body.size()));
-  plat::UniqueFile journal(plat::OpenFile(files.journal, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
-  // A journal moved from another area holds that area's body still: written
-  // over, then cut to the length of ours (a journal whose length is not
-  // its body's is not complete).
-  int64_t length = journal ? plat::FileLength(journal.get()) : -1;
-  int64_t end = kBodyAt + int64_t(body.size());
-  bool ok = length >= kBodyAt && plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size()) &&
-            (length <= end || plat::TruncateFile(journal.get(), end));
-  if (!ok && journal && errno == 0) errno = EIO;
-  if (journal && !plat::CloseFile(journal.release())) ok = false;
-  if (!ok) PrintFileFailure("writing", files.journal);
-  return ok ? 1 : 0;
+  return body;
+}
+}  // namespace
+
+std::vector<int> CompleteJournals(const std::vector<SwitchingArea> &areas) {
+  // Bounds the journals held open at once.
+  constexpr size_t kFilesAtOnce = 128;
+  std::vector<int> done(areas.size(), 0);
+  auto finish = [&](size_t i, plat::UniqueFile journal, bool ok) {
+    if (!ok && journal && errno == 0) errno = EIO;
+    if (journal && !plat::CloseFile(journal.release())) ok = false;
+    if (!ok) PrintFileFailure("writing", areas[i].files->journal);
+    done[i] = ok ? 1 : 0;
+  };
+  // Journals moved from other areas that held a longer body, to be cut to
+  // the length of theirs (a journal whose length is not its body's is not
+  // complete): the cuts are made together, as the emptying of former files.
+  struct Cut {
+    size_t area;
+    plat::UniqueFile journal;
+    int64_t end;
+  };
+  std::vector<Cut> cuts;
+  auto cutAll = [&] {
+    std::vector<FILE *> files;
+    std::vector<int64_t> ends;
+    for (const Cut &c : cuts) {
+      files.push_back(c.journal.get());
+      ends.push_back(c.end);
+    }
+    std::vector<int> errors(files.size());
+    plat::TruncateFiles(files.data(), ends.data(), files.size(), errors.data());
+    for (size_t k = 0; k < cuts.size(); ++k) {
+      errno = errors[k];
+      finish(cuts[k].area, std::move(cuts[k].journal), errors[k] == 0);
+    }
+    cuts.clear();
+  };
+  for (size_t i = 0; i < areas.size(); ++i) {
+    const std::string &name = areas[i].files->journal;
+    std::vector<uint8_t> body = JournalBody(*areas[i].content);
+    plat::UniqueFile journal(plat::OpenFile(name, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
+    // A journal moved from another area holds that area's body still,
+    // written over here.
+    int64_t length = journal ? plat::FileLength(journal.get()) : -1;
+    int64_t end = kBodyAt + int64_t(body.size());
+    bool ok = length >= kBodyAt && plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size());
+    if (ok && length > end) {
+      cuts.push_back({i, std::move(journal), end});
+      if (cuts.size() == kFilesAtOnce) cutAll();
+      continue;
+    }
+    finish(i, std::move(journal), ok);
+  }
+  cutAll();
+  return done;
 }
 
 int DropJournal(const AreaFiles &files, const PackJournal &content) {

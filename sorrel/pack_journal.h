@@ -185,8 +185,6 @@ int StartJournal(const AreaFiles &files, PackJournal &content);
 // The directories whose names StartJournal changed besides the areas' own
 // (files of earlier areas moved to be new files), to be synced with them.
 std::vector<std::string> TakeSpareDirectories();
-// Step 2's end without its sync: appends the content to the journal.
-int CompleteJournal(const AreaFiles &files, const PackJournal &content);
 // Removes what steps 1 and 2 made when the area is not switched: the new
 // files (only when they are ours) and the journal.
 int DropJournal(const AreaFiles &files, const PackJournal &content);
@@ -203,6 +201,9 @@ struct SwitchingArea {
   PackJournal *content;
   PackOutcome outcome = PackOutcome::Packed;
 };
+// Step 2's end without its sync, for several areas: appends each area's
+// content to its journal.  Returns 1 or 0 (the failure printed) per area.
+std::vector<int> CompleteJournals(const std::vector<SwitchingArea> &areas);
 // The sync that ends step 2, then steps 3 to 6, for several areas at once:
 // each area goes through every step as it would alone, and each sync is
 // made once for all of them (the syncs of one step must reach the disk

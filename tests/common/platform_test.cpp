@@ -164,14 +164,17 @@ TEST(Platform, FilesCutTogetherReportEachResult) {
   }
   plat::SetFaultInjection(4, plat::FaultAction::FaultFail);  // the fourth file's cut
   std::vector<int> errors(files.size(), -1);
-  EXPECT_EQ(plat::TruncateFiles(files.data(), files.size(), 3, errors.data()), 0);
+  std::vector<int64_t> lengths(files.size(), 3);
+  lengths[8] = 10;
+  EXPECT_EQ(plat::TruncateFiles(files.data(), lengths.data(), files.size(), errors.data()), 0);
   plat::SetFaultInjection(0, plat::FaultAction::FaultFail);
   for (size_t i = 0; i < files.size(); ++i) {
     EXPECT_EQ(errors[i], i == 3 ? EIO : 0) << i;
     ASSERT_EQ(plat::CloseFile(owned[i].release()), 1);
-    EXPECT_EQ(vt::ReadFile(dir / ("CUT" + std::to_string(i) + ".BIN")), i == 3 ? "buffered" : "buf") << i;
+    std::string expected = i == 3 ? "buffered" : i == 8 ? std::string("buffered\0\0", 10) : "buf";
+    EXPECT_EQ(vt::ReadFile(dir / ("CUT" + std::to_string(i) + ".BIN")), expected) << i;
   }
-  EXPECT_EQ(plat::TruncateFiles(nullptr, 0, 0, nullptr), 1);
+  EXPECT_EQ(plat::TruncateFiles(nullptr, nullptr, 0, nullptr), 1);
 }
 
 }  // namespace
