@@ -93,6 +93,11 @@ int RenameFile(const std::string &from, const std::string &to);  // 1 or 0
 int DeleteFile(const std::string &path);                         // 1 or 0
 int RemoveDirectory(const std::string &path);                    // 1 or 0, empty directories only
 int MakeDirectory(const std::string &path);                      // 1 or 0
+// Deletes several files as DeleteFile would one after another; where a
+// deletion waits on the device (freed blocks discarded at once), the waits
+// overlap.  errors[i] is 0 for a file deleted and its errno for one that was
+// not.  Returns 1 when every file was deleted.
+int DeleteFiles(const std::vector<std::string> &paths, int *errors);
 
 // Forms that take a missing file as a result, so that callers never ask
 // whether a file exists before acting on it: asking first is a race with

@@ -1080,23 +1080,56 @@ int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
   return ok;
 }
 
-int DeleteFile(const std::string &path) {
-  if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return 0;
-  HostLookup lookup;
-  std::string host = TranslateBoardPath(path, &lookup);
-  if (Jailed(host)) return 0;
+namespace {
+// A file to delete, looked up; false (errno set) when it cannot be deleted.
+bool PrepareDelete(const std::string &path, std::string &host, HostLookup &lookup) {
+  if (!shared::CheckedPath(path) || shared::FaultHere("delete", path)) return false;
+  host = TranslateBoardPath(path, &lookup);
+  if (Jailed(host)) return false;
   if (lookup.last != HostLookup::Absent && lookup.last != HostLookup::Present &&
       lstat(host.c_str(), &lookup.st) == 0)
     lookup.last = HostLookup::Present;
   if (lookup.last == HostLookup::Present && S_ISDIR(lookup.st.st_mode)) {
     errno = EACCES;
-    return 0;
+    return false;
   }
-  if (::unlink(host.c_str()) != 0) return 0;
+  return true;
+}
+
+// What this process knows of the directory after the deletion.
+void NoteDeleted(const std::string &host, const HostLookup &lookup) {
   NoteRemoved(host);
   if (!PlainFile(lookup)) ForgetDirectoryTexts();
   Record("delete", host);
+}
+}  // namespace
+
+int DeleteFile(const std::string &path) {
+  HostLookup lookup;
+  std::string host;
+  if (!PrepareDelete(path, host, lookup) || ::unlink(host.c_str()) != 0) return 0;
+  NoteDeleted(host, lookup);
   return 1;
+}
+
+int DeleteFiles(const std::vector<std::string> &paths, int *errors) {
+  // Looked up and noted in order on this thread; only the system's
+  // deletions overlap.
+  std::vector<std::string> hosts(paths.size());
+  std::vector<HostLookup> lookups(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i)
+    errors[i] = PrepareDelete(paths[i], hosts[i], lookups[i]) ? 0 : (errno ? errno : EIO);
+  shared::InParallel(paths.size(), [&](size_t i) {
+    if (errors[i] == 0 && ::unlink(hosts[i].c_str()) != 0) errors[i] = errno ? errno : EIO;
+  });
+  int all = 1;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (errors[i] != 0)
+      all = 0;
+    else
+      NoteDeleted(hosts[i], lookups[i]);
+  }
+  return all;
 }
 
 int RemoveDirectory(const std::string &path) {

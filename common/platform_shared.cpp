@@ -251,6 +251,23 @@ int CloseFile(FILE *f) {
   return 0;
 }
 
+void shared::InParallel(size_t count, const std::function<void(size_t)> &work) {
+  // Each call mostly waits on the device; a few threads wait at once.
+  constexpr size_t kThreads = 4;
+  std::atomic<size_t> next{0};
+  auto take = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < count;) work(i);
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (size_t n = 1; n < kThreads && n < count; ++n) helpers.emplace_back(take);
+  } catch (...) {
+    // Fewer helpers than wanted: this thread does what they do not.
+  }
+  take();
+  for (std::thread &t : helpers) t.join();
+}
+
 namespace {
 void RecordTruncate(FILE *f, int64_t length) {
   if (shared::Recording())
@@ -276,21 +293,9 @@ int TruncateFiles(FILE *const *files, const int64_t *lengths, size_t count, int 
     if (shared::FaultHere("truncate", shared::StreamPath(files[i])) || (fds[i] = shared::FlushedFdOf(files[i])) < 0)
       errors[i] = errno ? errno : EIO;
   }
-  // Each cut waits on its own; a few threads wait at once.
-  constexpr size_t kCutters = 4;
-  std::atomic<size_t> next{0};
-  auto cut = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < count;)
-      if (fds[i] >= 0 && !shared::TruncateFd(fds[i], lengths[i])) errors[i] = errno ? errno : EIO;
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (size_t n = 1; n < kCutters && n < count; ++n) helpers.emplace_back(cut);
-  } catch (...) {
-    // Fewer helpers than wanted: this thread cuts what they do not.
-  }
-  cut();
-  for (std::thread &t : helpers) t.join();
+  shared::InParallel(count, [&](size_t i) {
+    if (fds[i] >= 0 && !shared::TruncateFd(fds[i], lengths[i])) errors[i] = errno ? errno : EIO;
+  });
   int all = 1;
   for (size_t i = 0; i < count; ++i) {
     if (errors[i] != 0)

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "platform.h"
@@ -61,6 +62,11 @@ int FlushedFdOf(FILE *f);
 // The host's cut of a descriptor's file to `length`: 1, or 0 with errno set.
 // Nothing is counted or recorded; safe to call from several threads at once.
 int TruncateFd(int fd, int64_t length);
+
+// work(0) .. work(count - 1), each once, from a few threads at once (the
+// caller's among them); returns when all are done.  For system calls that
+// mostly wait on the device: `work` must be safe to run concurrently.
+void InParallel(size_t count, const std::function<void(size_t)> &work);
 
 // Position of a binary stream, at full width (the host's ftello).
 int64_t StreamOffset(FILE *f);

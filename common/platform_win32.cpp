@@ -363,6 +363,16 @@ int DeleteFile(const std::string &path) {
   return 1;
 }
 
+int DeleteFiles(const std::vector<std::string> &paths, int *errors) {
+  // Deletions do not wait on the device here: one after another.
+  int all = 1;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    errors[i] = DeleteFile(paths[i]) ? 0 : (errno ? errno : EIO);
+    if (errors[i]) all = 0;
+  }
+  return all;
+}
+
 int RemoveDirectory(const std::string &path) {
   if (!shared::CheckedPath(path) || shared::FaultHere("rmdir", path)) return 0;
   if (_rmdir(WithoutTrailingSeparator(path).c_str()) != 0) return 0;

@@ -1283,14 +1283,21 @@ int DeleteEmptiedFiles(size_t atLeast) {
   }
   // The journals go only once the deletions of the files they name are on disk.
   bool ok = directories.empty() || SyncAll({}, directories);
-  for (size_t i = 0; ok && i < areas.size(); ++i) {
-    if (!going[i] || std::find(takenJournals.begin(), takenJournals.end(), areas[i].journal) != takenJournals.end())
-      continue;
-    if (!plat::DeleteFile(areas[i].journal)) {
-      PrintFileFailure("deleting", areas[i].journal);
-      going[i] = false;
+  std::vector<std::string> journals;
+  std::vector<size_t> of;
+  for (size_t i = 0; ok && i < areas.size(); ++i)
+    if (going[i] && std::find(takenJournals.begin(), takenJournals.end(), areas[i].journal) == takenJournals.end()) {
+      journals.push_back(areas[i].journal);
+      of.push_back(i);
     }
-  }
+  std::vector<int> errors(journals.size());
+  plat::DeleteFiles(journals, errors.data());
+  for (size_t k = 0; k < journals.size(); ++k)
+    if (errors[k] != 0) {
+      errno = errors[k];
+      PrintFileFailure("deleting", journals[k]);
+      going[of[k]] = false;
+    }
   return ok && std::find(going.begin(), going.end(), false) == going.end() ? 1 : 0;
 }
 

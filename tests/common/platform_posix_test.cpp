@@ -222,6 +222,9 @@ TEST(PosixPaths, KeptListingsReadEachDirectoryOnceAndFollowTheLayersOwnChanges) 
     EXPECT_TRUE(madeAsGiven("AREA.OLD"));
     EXPECT_EQ(plat::DeleteFile(msg + "AREA.NEW"), 1);
     EXPECT_TRUE(madeAsGiven("AREA.NEW"));
+    int error = -1;
+    EXPECT_EQ(plat::DeleteFiles({msg + "area.new"}, &error), 1);
+    EXPECT_TRUE(plat::KnownAbsent(msg + "AREA.NEW")) << "deleted together, gone from the listing too";
     EXPECT_EQ(plat::MakeDirectory(msg + "Sub"), 1);
     EXPECT_TRUE(Open(msg + "SUB\\X.TXT", plat::Access::Write));
     EXPECT_EQ(FileSize(msg + "sub\\x.txt"), 0);

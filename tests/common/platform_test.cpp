@@ -177,4 +177,16 @@ TEST(Platform, FilesCutTogetherReportEachResult) {
   EXPECT_EQ(plat::TruncateFiles(nullptr, nullptr, 0, nullptr), 1);
 }
 
+// Files deleted together: each by its own result.
+TEST(Platform, FilesDeletedTogetherReportEachResult) {
+  vt::TempDir dir;
+  const std::string b = dir.Board();
+  for (const char *name : {"ONE.BIN", "TWO.BIN", "FOUR.BIN"}) vt::WriteFile(dir / name, "x");
+  std::vector<std::string> paths = {b + "ONE.BIN", b + "TWO.BIN", b + "THREE.BIN", b + "FOUR.BIN"};
+  std::vector<int> errors(paths.size(), -1);
+  EXPECT_EQ(plat::DeleteFiles(paths, errors.data()), 0);
+  EXPECT_EQ(errors, (std::vector<int>{0, 0, ENOENT, 0}));
+  for (const std::string &p : paths) EXPECT_EQ(plat::DeleteFileIfPresent(p), plat::kNoSuchFile) << p;
+}
+
 }  // namespace
