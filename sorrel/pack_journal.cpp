@@ -613,38 +613,44 @@ int ApplyNextReads(std::vector<Finishing *> &areas) {
   return 0;
 }
 
+// Cuts each file to its length, many at once (on file systems that discard
+// freed blocks straight away each cut waits on the device, and the waits
+// overlap), and closes it.  Returns per file 0, or the errno of its failure.
+std::vector<int> CutAndClose(std::vector<plat::UniqueFile> &files, const std::vector<int64_t> &lengths) {
+  std::vector<FILE *> streams;
+  for (const plat::UniqueFile &f : files) streams.push_back(f.get());
+  std::vector<int> errors(files.size());
+  plat::TruncateFiles(streams.data(), lengths.data(), streams.size(), errors.data());
+  for (size_t i = 0; i < files.size(); ++i)
+    if (!plat::CloseFile(files[i].release()) && errors[i] == 0) errors[i] = errno ? errno : EIO;
+  files.clear();
+  return errors;
+}
+
+// Bounds the files held open at once for CutAndClose.
+constexpr size_t kCutsAtOnce = 128;
+
 // Empties the former files of areas whose journals say they may be found
-// empty; each emptied file joins the spares.  The files are cut many at
-// once: on file systems that discard freed blocks straight away each cut
-// waits on the device, and the waits overlap.  An area whose file could not
-// be emptied stops going.
+// empty, many at once; each emptied file joins the spares.  An area whose
+// file could not be emptied stops going.
 void EmptyFormerFiles(const std::vector<Finishing *> &areas) {
-  // Bounds the files held open at once.
-  constexpr size_t kFilesAtOnce = 128;
   struct Emptying {
     Finishing *area;
     std::string name;
     plat::FileIdentity id;
-    plat::UniqueFile file;
   };
   std::vector<Emptying> batch;
+  std::vector<plat::UniqueFile> files;
   auto cut = [&] {
-    std::vector<FILE *> files;
-    for (const Emptying &e : batch) files.push_back(e.file.get());
-    std::vector<int> errors(files.size());
-    std::vector<int64_t> empty(files.size(), 0);
-    plat::TruncateFiles(files.data(), empty.data(), files.size(), errors.data());
+    std::vector<int> errors = CutAndClose(files, std::vector<int64_t>(batch.size(), 0));
     for (size_t i = 0; i < batch.size(); ++i) {
-      Emptying &e = batch[i];
-      int error = errors[i];
-      if (!plat::CloseFile(e.file.release()) && error == 0) error = errno;
-      if (error == 0) {
-        Spares.push_back({e.name, e.id});
+      if (errors[i] == 0) {
+        Spares.push_back({batch[i].name, batch[i].id});
         continue;
       }
-      errno = error;
-      PrintFileFailure("writing", e.name);
-      e.area->going = false;
+      errno = errors[i];
+      PrintFileFailure("writing", batch[i].name);
+      batch[i].area->going = false;
     }
     batch.clear();
   };
@@ -653,11 +659,12 @@ void EmptyFormerFiles(const std::vector<Finishing *> &areas) {
       KindNames n = kind == 0 ? HeaderNames(*f->files) : TextNames(*f->files);
       Place at = Place(kind == 0 ? f->oldHeader : f->oldText);
       if (at <= kLive) continue;
-      Emptying e{f, NameAt(n, at), {}, {}};
-      e.file = OpenIfOurs(e.name, f->c->file[kind == 0 ? kOldHeaderFile : kOldTextFile], e.id);
-      if (!e.file) continue;
+      Emptying e{f, NameAt(n, at), {}};
+      plat::UniqueFile file = OpenIfOurs(e.name, f->c->file[kind == 0 ? kOldHeaderFile : kOldTextFile], e.id);
+      if (!file) continue;
       batch.push_back(std::move(e));
-      if (batch.size() == kFilesAtOnce) cut();
+      files.push_back(std::move(file));
+      if (files.size() == kCutsAtOnce) cut();
     }
   cut();
 }
@@ -1116,38 +1123,22 @@ std::vector<uint8_t> JournalBody(const PackJournal &content) {
 }  // namespace
 
 std::vector<int> CompleteJournals(const std::vector<SwitchingArea> &areas) {
-  // Bounds the journals held open at once.
-  constexpr size_t kFilesAtOnce = 128;
   std::vector<int> done(areas.size(), 0);
-  auto finish = [&](size_t i, plat::UniqueFile journal, bool ok) {
-    if (!ok && journal && errno == 0) errno = EIO;
-    if (journal && !plat::CloseFile(journal.release())) ok = false;
-    if (!ok) PrintFileFailure("writing", areas[i].files->journal);
-    done[i] = ok ? 1 : 0;
-  };
   // Journals moved from other areas that held a longer body, to be cut to
   // the length of theirs (a journal whose length is not its body's is not
   // complete): the cuts are made together, as the emptying of former files.
-  struct Cut {
-    size_t area;
-    plat::UniqueFile journal;
-    int64_t end;
-  };
-  std::vector<Cut> cuts;
+  std::vector<size_t> cutOf;
+  std::vector<plat::UniqueFile> cuts;
+  std::vector<int64_t> ends;
   auto cutAll = [&] {
-    std::vector<FILE *> files;
-    std::vector<int64_t> ends;
-    for (const Cut &c : cuts) {
-      files.push_back(c.journal.get());
-      ends.push_back(c.end);
-    }
-    std::vector<int> errors(files.size());
-    plat::TruncateFiles(files.data(), ends.data(), files.size(), errors.data());
-    for (size_t k = 0; k < cuts.size(); ++k) {
+    std::vector<int> errors = CutAndClose(cuts, ends);
+    for (size_t k = 0; k < cutOf.size(); ++k) {
       errno = errors[k];
-      finish(cuts[k].area, std::move(cuts[k].journal), errors[k] == 0);
+      if (errors[k] != 0) PrintFileFailure("writing", areas[cutOf[k]].files->journal);
+      done[cutOf[k]] = errors[k] == 0 ? 1 : 0;
     }
-    cuts.clear();
+    cutOf.clear();
+    ends.clear();
   };
   for (size_t i = 0; i < areas.size(); ++i) {
     const std::string &name = areas[i].files->journal;
@@ -1159,11 +1150,16 @@ std::vector<int> CompleteJournals(const std::vector<SwitchingArea> &areas) {
     int64_t end = kBodyAt + int64_t(body.size());
     bool ok = length >= kBodyAt && plat::WriteBytesAt(journal.get(), kBodyAt, body.data(), body.size());
     if (ok && length > end) {
-      cuts.push_back({i, std::move(journal), end});
-      if (cuts.size() == kFilesAtOnce) cutAll();
+      cutOf.push_back(i);
+      cuts.push_back(std::move(journal));
+      ends.push_back(end);
+      if (cuts.size() == kCutsAtOnce) cutAll();
       continue;
     }
-    finish(i, std::move(journal), ok);
+    if (!ok && journal && errno == 0) errno = EIO;
+    if (journal && !plat::CloseFile(journal.release())) ok = false;
+    if (!ok) PrintFileFailure("writing", name);
+    done[i] = ok ? 1 : 0;
   }
   cutAll();
   return done;
