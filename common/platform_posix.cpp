@@ -968,9 +968,10 @@ int WriteRunsAt(int fd, const ByteSpan *spans, size_t count, off_t at) {
   }
 }
 
-// The descriptor of a stream about to be written past stdio, its buffer
-// flushed first; -1 with errno set when that fails.
-int FlushedFd(FILE *f) {
+}  // namespace
+
+// Before a cut, and before a stream is written past stdio.
+int shared::FlushedFdOf(FILE *f) {
   int fd = StreamFd(f);
   if (fd < 0) {
     errno = EBADF;
@@ -978,9 +979,6 @@ int FlushedFd(FILE *f) {
   }
   return std::fflush(f) == 0 ? fd : -1;
 }
-}  // namespace
-
-int shared::FlushedFdOf(FILE *f) { return FlushedFd(f); }
 
 int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
   if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
@@ -988,7 +986,7 @@ int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
     errno = EINVAL;
     return 0;
   }
-  int fd = FlushedFd(f);
+  int fd = shared::FlushedFdOf(f);
   ByteSpan run{data, size};
   if (fd < 0 || !WriteRunsAt(fd, &run, 1, static_cast<off_t>(offset))) return 0;
   if (shared::Recording()) shared::RecordWrite(f, offset, data, size);
@@ -998,7 +996,7 @@ int WriteBytesAt(FILE *f, int64_t offset, const void *data, size_t size) {
 int WriteGathered(FILE *f, const ByteSpan *spans, size_t count) {
   if (count == 0) return 1;
   if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
-  int fd = FlushedFd(f);
+  int fd = shared::FlushedFdOf(f);
   if (fd < 0) return 0;
   off_t start = ::lseek(fd, 0, SEEK_CUR);
   if (start < 0 || !WriteRunsAt(fd, spans, count, start)) return 0;
@@ -1034,7 +1032,7 @@ int ReadBytesAt(FILE *f, int64_t offset, void *into, size_t size) {
 int WriteScattered(FILE *f, const PlacedBytes *pieces, size_t count) {
   if (count == 0) return 1;
   if (shared::FaultHere("write", shared::StreamPath(f))) return 0;
-  int fd = FlushedFd(f);
+  int fd = shared::FlushedFdOf(f);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) return 0;
   // The stretch the pieces inside the file span, mapped whole: a store into

@@ -975,6 +975,17 @@ plat::UniqueFile CreateNew(const std::string &path, plat::Share share) {
   return f;
 }
 
+// A spare just moved to `path`, opened there and checked to be that very
+// file; null with errno EEXIST when another file took the name meanwhile.
+plat::UniqueFile OpenMovedSpare(const Spare &spare, const std::string &path, plat::Share share) {
+  MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
+  plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, share, plat::Mode::Binary));
+  plat::FileIdentity id;
+  if (f && plat::IdentifyStream(f.get(), id) && id == spare.id) return f;
+  if (f) errno = EEXIST;
+  return nullptr;
+}
+
 // A spare moved to the name, or a file created there; null with errno set,
 // and `nameTaken` when a file under the name stood in the way.
 plat::UniqueFile TryNewFile(const std::string &path, bool &nameTaken) {
@@ -990,11 +1001,9 @@ plat::UniqueFile TryNewFile(const std::string &path, bool &nameTaken) {
     }
     Spare spare = Spares.back();
     Spares.pop_back();
-    MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
     Taken.push_back(spare.id);
-    plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::DenyWrite, plat::Mode::Binary));
-    plat::FileIdentity id;
-    if (f && plat::IdentifyStream(f.get(), id) && id == spare.id && plat::FileLength(f.get()) == 0) return f;
+    plat::UniqueFile f = OpenMovedSpare(spare, path, plat::Share::DenyWrite);
+    if (f && plat::FileLength(f.get()) == 0) return f;
     if (f) errno = EEXIST;
     return nullptr;
   }
@@ -1017,14 +1026,10 @@ plat::UniqueFile NewJournal(const std::string &path) {
       continue;
     }
     JournalSpares.pop_back();
-    MovedFrom.push_back(spare.name.substr(0, spare.name.find_last_of("\\/") + 1));
     TakenJournals.push_back(spare.name);
-    plat::UniqueFile f(plat::OpenFile(path, plat::Access::ReadWrite, plat::Share::Exclusive, plat::Mode::Binary));
-    plat::FileIdentity id;
-    if (f && plat::IdentifyStream(f.get(), id) && id == spare.id) return f;
-    if (f) errno = EEXIST;
-    PrintFileFailure("creating", path);
-    return nullptr;
+    plat::UniqueFile f = OpenMovedSpare(spare, path, plat::Share::Exclusive);
+    if (!f) PrintFileFailure("creating", path);
+    return f;
   }
   return CreateNew(path, plat::Share::Exclusive);
 }
